@@ -1,0 +1,19 @@
+# Cross-compile for Windows x64 with Debian's MinGW-w64 (posix threads) and run
+# every produced program under Wine in the build tree's own prefix.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(ZEL_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${ZEL_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZEL_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${ZEL_MINGW_PREFIX}-windres)
+set(CMAKE_OBJDUMP ${ZEL_MINGW_PREFIX}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ZEL_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# The emulator script is generated into the binary dir so that it knows the
+# prefix location; see the top-level CMakeLists.txt.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)

@@ -1,0 +1,59 @@
+#include <cstddef>
+
+#include "monitor/EntryPoints.h"
+
+namespace Brambleworth {
+namespace Zel {
+namespace PortMon {
+
+static_assert(offsetof(MONITOR2, pfnSendRecvBidiDataFromPort) + sizeof(void*) == kMonitor2Size,
+              "MONITOR2 layout differs from the published 64-bit record");
+static_assert(sizeof(MONITORUI) == kMonitorUiSize, "MONITORUI layout differs");
+
+namespace {
+
+// Slots left null are deliberate: ports are added, deleted and configured only
+// through the transceive channel and the user-interface half.
+const MONITOR2 kMonitor2 = {
+    kMonitor2Size,   EnumPorts,
+    nullptr, // pfnOpenPort
+    nullptr, // pfnOpenPortEx
+    nullptr, // pfnStartDocPort
+    nullptr, // pfnWritePort
+    nullptr, // pfnReadPort
+    nullptr, // pfnEndDocPort
+    nullptr, // pfnClosePort
+    nullptr, // pfnAddPort
+    nullptr, // pfnAddPortEx
+    nullptr, // pfnConfigurePort
+    nullptr, // pfnDeletePort
+    nullptr, // pfnGetPrinterDataFromPort
+    SetPortTimeOuts,
+    nullptr, // pfnXcvOpenPort
+    nullptr, // pfnXcvDataPort
+    nullptr, // pfnXcvClosePort
+    Shutdown,
+    nullptr, // pfnSendRecvBidiDataFromPort
+    nullptr, // pfnNotifyUsedPorts: beyond cbSize, never read
+    nullptr, // pfnNotifyUnusedPorts: beyond cbSize, never read
+};
+
+const MONITORUI kMonitorUi = {
+    kMonitorUiSize,
+    nullptr, // pfnAddPortUI
+    nullptr, // pfnConfigurePortUI
+    nullptr, // pfnDeletePortUI
+};
+
+} // namespace
+
+const MONITOR2& MonitorTable() {
+    return kMonitor2;
+}
+const MONITORUI& MonitorUiTable() {
+    return kMonitorUi;
+}
+
+} // namespace PortMon
+} // namespace Zel
+} // namespace Brambleworth

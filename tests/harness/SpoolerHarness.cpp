@@ -1,0 +1,273 @@
+#include "harness/SpoolerHarness.h"
+
+#include <stdexcept>
+
+namespace zeltest {
+
+namespace {
+
+HKEY H(HANDLE key) {
+    return static_cast<HKEY>(key);
+}
+
+RecordingRegistry& R() {
+    return RecordingRegistry::Instance();
+}
+
+// Each forwarding function: take an injected failure if one is due, else call
+// advapi32; then record what happened.
+LONG WINAPI FwdCreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
+                         PSECURITY_ATTRIBUTES sa, PHANDLE result, PDWORD disposition,
+                         HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::CreateKey, status);
+    if (!injected) {
+        HKEY key = nullptr;
+        status = RegCreateKeyExW(H(parent), sub, 0, nullptr, options, sam, sa, &key, disposition);
+        if (status == ERROR_SUCCESS) {
+            *result = key;
+            R().Opened(key);
+        }
+    }
+    R().Record({RegFn::CreateKey, spooler, status == ERROR_SUCCESS ? *result : parent,
+                sub ? sub : L"", status, injected});
+    return status;
+}
+
+LONG WINAPI FwdOpenKey(HANDLE parent, LPCWSTR sub, REGSAM sam, PHANDLE result, HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::OpenKey, status);
+    if (!injected) {
+        HKEY key = nullptr;
+        status = RegOpenKeyExW(H(parent), sub, 0, sam, &key);
+        if (status == ERROR_SUCCESS) {
+            *result = key;
+            R().Opened(key);
+        }
+    }
+    R().Record({RegFn::OpenKey, spooler, status == ERROR_SUCCESS ? *result : parent,
+                sub ? sub : L"", status, injected});
+    return status;
+}
+
+LONG WINAPI FwdCloseKey(HANDLE key, HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::CloseKey, status);
+    if (!injected) {
+        status = RegCloseKey(H(key));
+        if (status == ERROR_SUCCESS) {
+            R().Closed(key);
+        }
+    }
+    R().Record({RegFn::CloseKey, spooler, key, L"", status, injected});
+    return status;
+}
+
+LONG WINAPI FwdDeleteKey(HANDLE key, LPCWSTR sub, HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::DeleteKey, status);
+    if (!injected) {
+        status = RegDeleteKeyW(H(key), sub);
+    }
+    R().Record({RegFn::DeleteKey, spooler, key, sub ? sub : L"", status, injected});
+    return status;
+}
+
+LONG WINAPI FwdEnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD count, PFILETIME written,
+                       HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::EnumKey, status);
+    if (!injected) {
+        status = RegEnumKeyExW(H(key), index, name, count, nullptr, nullptr, nullptr, written);
+    }
+    R().Record({RegFn::EnumKey, spooler, key, L"", status, injected});
+    return status;
+}
+
+LONG WINAPI FwdQueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
+                            PDWORD maxValueNameLength, PDWORD maxValueLength,
+                            PDWORD securityDescriptor, PFILETIME written, HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::QueryInfoKey, status);
+    if (!injected) {
+        status = RegQueryInfoKeyW(H(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength,
+                                  nullptr, values, maxValueNameLength, maxValueLength,
+                                  securityDescriptor, written);
+    }
+    R().Record({RegFn::QueryInfoKey, spooler, key, L"", status, injected});
+    return status;
+}
+
+LONG WINAPI FwdSetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size,
+                        HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::SetValue, status);
+    if (!injected) {
+        status = RegSetValueExW(H(key), name, 0, type, data, size);
+    }
+    R().Record({RegFn::SetValue, spooler, key, name ? name : L"", status, injected});
+    return status;
+}
+
+LONG WINAPI FwdDeleteValue(HANDLE key, LPCWSTR name, HANDLE) {
+    return RegDeleteValueW(H(key), name);
+}
+
+LONG WINAPI FwdEnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD nameSize, PDWORD type,
+                         PBYTE data, PDWORD dataSize, HANDLE) {
+    return RegEnumValueW(H(key), index, name, nameSize, nullptr, type, data, dataSize);
+}
+
+LONG WINAPI FwdQueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size,
+                          HANDLE spooler) {
+    LONG status;
+    bool injected = R().TakeInjection(RegFn::QueryValue, status);
+    if (!injected) {
+        status = RegQueryValueExW(H(key), name, nullptr, type, data, size);
+    }
+    R().Record({RegFn::QueryValue, spooler, key, name ? name : L"", status, injected});
+    return status;
+}
+
+} // namespace
+
+const char* RegFnName(RegFn fn) {
+    switch (fn) {
+    case RegFn::CreateKey:
+        return "CreateKey";
+    case RegFn::OpenKey:
+        return "OpenKey";
+    case RegFn::CloseKey:
+        return "CloseKey";
+    case RegFn::DeleteKey:
+        return "DeleteKey";
+    case RegFn::EnumKey:
+        return "EnumKey";
+    case RegFn::QueryInfoKey:
+        return "QueryInfoKey";
+    case RegFn::SetValue:
+        return "SetValue";
+    case RegFn::QueryValue:
+        return "QueryValue";
+    }
+    return "?";
+}
+
+RecordingRegistry& RecordingRegistry::Instance() {
+    static RecordingRegistry registry;
+    return registry;
+}
+
+RecordingRegistry::RecordingRegistry() {
+    table_.cbSize = sizeof table_;
+    table_.fpCreateKey = FwdCreateKey;
+    table_.fpOpenKey = FwdOpenKey;
+    table_.fpCloseKey = FwdCloseKey;
+    table_.fpDeleteKey = FwdDeleteKey;
+    table_.fpEnumKey = FwdEnumKey;
+    table_.fpQueryInfoKey = FwdQueryInfoKey;
+    table_.fpSetValue = FwdSetValue;
+    table_.fpDeleteValue = FwdDeleteValue;
+    table_.fpEnumValue = FwdEnumValue;
+    table_.fpQueryValue = FwdQueryValue;
+}
+
+void RecordingRegistry::Clear() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    calls_.clear();
+    injections_.clear();
+}
+
+void RecordingRegistry::Inject(RegFn fn, LONG status, unsigned skip) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    injections_.push_back({fn, status, skip});
+}
+
+bool RecordingRegistry::TakeInjection(RegFn fn, LONG& status) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (auto it = injections_.begin(); it != injections_.end(); ++it) {
+        if (it->fn != fn) {
+            continue;
+        }
+        if (it->skip > 0) {
+            --it->skip;
+            return false;
+        }
+        status = it->status;
+        injections_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void RecordingRegistry::Record(RegCall call) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    calls_.push_back(std::move(call));
+}
+
+void RecordingRegistry::Opened(HANDLE key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    open_.insert(key);
+}
+
+void RecordingRegistry::Closed(HANDLE key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    open_.erase(key);
+}
+
+std::vector<RegCall> RecordingRegistry::Calls() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return calls_;
+}
+
+std::vector<RegCall> RecordingRegistry::CallsOf(RegFn fn) {
+    std::vector<RegCall> selected;
+    for (const RegCall& call : Calls()) {
+        if (call.function == fn) {
+            selected.push_back(call);
+        }
+    }
+    return selected;
+}
+
+std::set<HANDLE> RecordingRegistry::OpenKeys() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return open_;
+}
+
+std::wstring MonitorDllPath() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    dir.erase(dir.find_last_of(L"\\/") + 1);
+    return dir + L"Brambleworth.Zel.3.PortMon.x64.dll";
+}
+
+SpoolerHarness& SpoolerHarness::Instance() {
+    static SpoolerHarness harness;
+    return harness;
+}
+
+SpoolerHarness::SpoolerHarness() {
+    module_ = LoadLibraryW(MonitorDllPath().c_str());
+    if (!module_) {
+        throw std::runtime_error("cannot load the monitor DLL");
+    }
+    using Init2 = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
+    using InitUi = PMONITORUI(WINAPI*)();
+    auto init2 = reinterpret_cast<Init2>(GetProcAddress(module_, "InitializePrintMonitor2"));
+    auto initUi = reinterpret_cast<InitUi>(GetProcAddress(module_, "InitializePrintMonitorUI"));
+    if (!init2 || !initUi) {
+        throw std::runtime_error("monitor DLL lacks its initialisation exports");
+    }
+    init_.cbSize = sizeof init_;
+    init_.hSpooler = RecordingRegistry::SpoolerHandle();
+    init_.hckRegistryRoot = nullptr;
+    init_.pMonitorReg = RecordingRegistry::Instance().Table();
+    init_.bLocal = TRUE;
+    init_.pszServerName = nullptr;
+    monitor_ = init2(&init_, &hMonitor_);
+    ui_ = initUi();
+}
+
+} // namespace zeltest

@@ -1,0 +1,104 @@
+#pragma once
+
+// Loads the built monitor DLL the way the spooler does and gives it a
+// MONITORINIT whose registry table forwards to advapi32, records every call and
+// can fail a chosen one.
+
+#include <windows.h>
+#include <winspool.h>
+#include <winsplp.h>
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zeltest {
+
+enum class RegFn {
+    CreateKey,
+    OpenKey,
+    CloseKey,
+    DeleteKey,
+    EnumKey,
+    QueryInfoKey,
+    SetValue,
+    QueryValue
+};
+const char* RegFnName(RegFn fn);
+
+struct RegCall {
+    RegFn function;
+    HANDLE hSpooler;
+    HANDLE key;        // the key the call worked on (or the one it opened)
+    std::wstring name; // subkey or value name, when the call takes one
+    LONG status;
+    bool injected;
+};
+
+class RecordingRegistry {
+public:
+    static RecordingRegistry& Instance();
+
+    // The hSpooler value the harness hands out; every table call must carry it.
+    static HANDLE SpoolerHandle() {
+        return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5F00C0DE));
+    }
+
+    MONITORREG* Table() { return &table_; }
+
+    void Clear();
+    // The `skip`-th following call of `fn` (0: the next one) returns `status`
+    // without reaching the registry.
+    void Inject(RegFn fn, LONG status, unsigned skip = 0);
+    std::vector<RegCall> Calls();
+    std::vector<RegCall> CallsOf(RegFn fn);
+    // Keys opened or created through the table and not closed yet.
+    std::set<HANDLE> OpenKeys();
+
+    // Used by the forwarding functions.
+    bool TakeInjection(RegFn fn, LONG& status);
+    void Record(RegCall call);
+    void Opened(HANDLE key);
+    void Closed(HANDLE key);
+
+private:
+    RecordingRegistry();
+    struct Injection {
+        RegFn fn;
+        LONG status;
+        unsigned skip;
+    };
+    std::mutex mutex_;
+    MONITORREG table_{};
+    std::vector<RegCall> calls_;
+    std::vector<Injection> injections_;
+    std::set<HANDLE> open_;
+};
+
+// The DLL loaded as the spooler loads it. One per test program is enough; it
+// lives until the program ends, as the spooler's MONITORINIT does.
+class SpoolerHarness {
+public:
+    static SpoolerHarness& Instance();
+
+    const MONITOR2& Monitor() const { return *monitor_; }
+    const MONITORUI& Ui() const { return *ui_; }
+    HANDLE MonitorHandle() const { return hMonitor_; }
+    PMONITORINIT Init() { return &init_; }
+    HMODULE Module() const { return module_; }
+    RecordingRegistry& Registry() { return RecordingRegistry::Instance(); }
+
+private:
+    SpoolerHarness();
+    HMODULE module_ = nullptr;
+    MONITORINIT init_{};
+    HANDLE hMonitor_ = nullptr;
+    const MONITOR2* monitor_ = nullptr;
+    const MONITORUI* ui_ = nullptr;
+};
+
+// Full path of the monitor DLL built beside the test program.
+std::wstring MonitorDllPath();
+
+} // namespace zeltest

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when missing:
+# the MinGW-w64 cross compiler, Wine 8, GoogleTest's sources and CMake.
+set -euo pipefail
+need=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x86-64)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v cmake >/dev/null || need+=(cmake)
+command -v ctest >/dev/null || need+=(cmake)
+command -v flock >/dev/null || need+=(util-linux)
+[ ${#need[@]} -eq 0 ] && exit 0
+echo "installing: ${need[*]}"
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${need[@]}"
