@@ -9,6 +9,8 @@
 #include <new>
 
 #include "monitor/Error.h"
+#include "monitor/PortContext.h"
+#include "monitor/PortLog.h"
 
 namespace Brambleworth {
 namespace Zel {
@@ -40,10 +42,22 @@ template <class Body> BOOL GuardSilent(Body&& body) noexcept {
 }
 
 // XcvDataPort's commands report through their result, never the last error.
+// An Error normally carries the system's code behind it; one without (the
+// port-existence check running out of memory, code 2, or failing otherwise,
+// code 1) must not turn into ERROR_SUCCESS, which would tell the client that
+// the command was carried out.
 template <class Body> DWORD GuardXcvCommand(Body&& body) noexcept {
     try {
         return body();
     } catch (const Error& error) {
+        if (error.FrameCount() && error.SystemError() == 0) {
+            if (error.Code() == 2) {
+                return ERROR_NOT_ENOUGH_MEMORY;
+            }
+            if (error.Code() == 1) {
+                return ERROR_INTERNAL_ERROR;
+            }
+        }
         return error.SystemError();
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -63,6 +77,82 @@ template <class Body> BOOL GuardUserInterface(Body&& body) noexcept {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } catch (unsigned long code) {
         SetLastError(code);
+    } catch (...) {
+        SetLastError(ERROR_INTERNAL_ERROR);
+    }
+    return FALSE;
+}
+
+namespace Detail {
+// A log line written while a failure is being handled must not turn that
+// handling into a second failure: if composing it runs out of memory, the line
+// is simply lost.
+template <class Write> void LogQuietly(Write&& write) noexcept {
+    try {
+        write();
+    } catch (...) {
+    }
+}
+} // namespace Detail
+
+// StartDocPort, after its null-handle test and with the port's lock held by the
+// caller: a failure is logged, the job is failed (its PS file deleted, its job
+// key told the error number) and the result is FALSE. Only out of memory sets
+// a last error, and it does so before the job is failed.
+template <class Body> BOOL GuardJobStart(PortMon::PortContext& port, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const Error& error) {
+        Detail::LogQuietly([&] { PortMon::WriteErrorLine(port, error); });
+        port.FailJob(error.Code());
+    } catch (const std::bad_alloc&) {
+        Detail::LogQuietly([&] {
+            PortMon::WriteLogLine(port, PortMon::kStartDocPortName, 852, PortMon::LogLevel::Error,
+                                  0, L"not enough memory to complete operation");
+        });
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        port.FailJob(2);
+    } catch (...) {
+        Detail::LogQuietly([&] {
+            PortMon::WriteLogLine(port, PortMon::kStartDocPortName, 859, PortMon::LogLevel::Error,
+                                  0, L"unknown exception raised");
+        });
+        port.FailJob(1);
+    }
+    return FALSE;
+}
+
+// EndDocPort, likewise with the lock held by the caller; unlike the job start,
+// it sets no last error at all.
+template <class Body> BOOL GuardJobEnd(PortMon::PortContext& port, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const Error& error) {
+        Detail::LogQuietly([&] { PortMon::WriteErrorLine(port, error); });
+        port.FailJob(error.Code());
+    } catch (const std::bad_alloc&) {
+        Detail::LogQuietly([&] {
+            PortMon::WriteLogLine(port, PortMon::kEndDocPortName, 999, PortMon::LogLevel::Error, 0,
+                                  L"not enough memory to complete operation");
+        });
+        port.FailJob(2);
+    } catch (...) {
+        Detail::LogQuietly([&] {
+            PortMon::WriteLogLine(port, PortMon::kEndDocPortName, 1005, PortMon::LogLevel::Error, 0,
+                                  L"unknown exception raised");
+        });
+        port.FailJob(1);
+    }
+    return FALSE;
+}
+
+// WritePort, ReadPort and ClosePort convert nothing, but composing one of their
+// log lines can run out of memory; that must not reach the spooler.
+template <class Body> BOOL GuardPortIo(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } catch (...) {
         SetLastError(ERROR_INTERNAL_ERROR);
     }

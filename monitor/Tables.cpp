@@ -16,13 +16,13 @@ namespace {
 // through the transceive channel and the user-interface half.
 const MONITOR2 kMonitor2 = {
     kMonitor2Size,   EnumPorts,
-    nullptr, // pfnOpenPort
+    OpenPort,
     nullptr, // pfnOpenPortEx
-    nullptr, // pfnStartDocPort
-    nullptr, // pfnWritePort
-    nullptr, // pfnReadPort
+    StartDocPort,
+    WritePort,
+    ReadPort,
     nullptr, // pfnEndDocPort
-    nullptr, // pfnClosePort
+    ClosePort,
     nullptr, // pfnAddPort
     nullptr, // pfnAddPortEx
     nullptr, // pfnConfigurePort
