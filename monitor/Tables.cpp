@@ -29,9 +29,9 @@ const MONITOR2 kMonitor2 = {
     nullptr, // pfnDeletePort
     nullptr, // pfnGetPrinterDataFromPort
     SetPortTimeOuts,
-    nullptr, // pfnXcvOpenPort
-    nullptr, // pfnXcvDataPort
-    nullptr, // pfnXcvClosePort
+    XcvOpenPort,
+    XcvDataPort,
+    XcvClosePort,
     Shutdown,
     nullptr, // pfnSendRecvBidiDataFromPort
     nullptr, // pfnNotifyUsedPorts: beyond cbSize, never read
@@ -40,9 +40,9 @@ const MONITOR2 kMonitor2 = {
 
 const MONITORUI kMonitorUi = {
     kMonitorUiSize,
-    nullptr, // pfnAddPortUI
-    nullptr, // pfnConfigurePortUI
-    nullptr, // pfnDeletePortUI
+    AddPortUI,
+    ConfigurePortUI,
+    DeletePortUI,
 };
 
 } // namespace
