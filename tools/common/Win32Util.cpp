@@ -1,0 +1,114 @@
+#include "common/Win32Util.h"
+
+#include <vector>
+
+namespace zeltools {
+
+void ScopedHandle::Reset(HANDLE handle) {
+    if (Valid()) {
+        CloseHandle(handle_);
+    }
+    handle_ = handle;
+}
+
+void ScopedKey::Reset() {
+    if (key_) {
+        RegCloseKey(key_);
+        key_ = nullptr;
+    }
+}
+
+void ScopedPrinter::Reset() {
+    if (printer_) {
+        ClosePrinter(printer_);
+        printer_ = nullptr;
+    }
+}
+
+ScopedLibrary::~ScopedLibrary() {
+    if (module_) {
+        FreeLibrary(module_);
+    }
+}
+
+void ScopedGlobal::Reset() {
+    if (text_) {
+        GlobalFree(text_);
+        text_ = nullptr;
+    }
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size,
+                        nullptr, nullptr);
+    return result;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
+    return result;
+}
+
+std::wstring SystemText(DWORD code) {
+    wchar_t buffer[512] = {};
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       buffer, static_cast<DWORD>(sizeof(buffer) / sizeof(buffer[0])), nullptr);
+    std::wstring text(buffer, length);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    return text.empty() ? L"unknown error" : text;
+}
+
+namespace {
+void Write(DWORD which, const std::wstring& text) {
+    HANDLE stream = GetStdHandle(which);
+    if (!stream || stream == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(stream, &mode)) {
+        WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    std::string bytes = ToUtf8(text);
+    WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+} // namespace
+
+void Out(const std::wstring& text) {
+    Write(STD_OUTPUT_HANDLE, text);
+}
+
+void Err(const std::wstring& text) {
+    Write(STD_ERROR_HANDLE, text);
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return path;
+    }
+    std::vector<wchar_t> buffer(size);
+    DWORD length = GetFullPathNameW(path.c_str(), size, buffer.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return path;
+    }
+    return std::wstring(buffer.data(), length);
+}
+
+} // namespace zeltools

@@ -1,0 +1,115 @@
+#pragma once
+
+// Owning wrappers and text helpers for the command-line programs. Each Windows
+// resource has exactly one owner that releases it on every path.
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <string>
+
+namespace zeltools {
+
+// A kernel handle (file, process, thread). Both null and INVALID_HANDLE_VALUE
+// mean "none", because different APIs use different sentinels.
+class ScopedHandle {
+public:
+    ScopedHandle() = default;
+    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+    ~ScopedHandle() { Reset(); }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+    void Reset(HANDLE handle = nullptr);
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+class ScopedKey {
+public:
+    ScopedKey() = default;
+    ~ScopedKey() { Reset(); }
+    ScopedKey(const ScopedKey&) = delete;
+    ScopedKey& operator=(const ScopedKey&) = delete;
+
+    HKEY Get() const { return key_; }
+    HKEY* Out() {
+        Reset();
+        return &key_;
+    }
+    void Reset();
+
+private:
+    HKEY key_ = nullptr;
+};
+
+class ScopedPrinter {
+public:
+    ScopedPrinter() = default;
+    ~ScopedPrinter() { Reset(); }
+    ScopedPrinter(const ScopedPrinter&) = delete;
+    ScopedPrinter& operator=(const ScopedPrinter&) = delete;
+
+    HANDLE Get() const { return printer_; }
+    HANDLE* Out() {
+        Reset();
+        return &printer_;
+    }
+    void Reset();
+
+private:
+    HANDLE printer_ = nullptr;
+};
+
+class ScopedLibrary {
+public:
+    ScopedLibrary() = default;
+    explicit ScopedLibrary(HMODULE module) : module_(module) {}
+    ~ScopedLibrary();
+    ScopedLibrary(const ScopedLibrary&) = delete;
+    ScopedLibrary& operator=(const ScopedLibrary&) = delete;
+
+    HMODULE Get() const { return module_; }
+
+private:
+    HMODULE module_ = nullptr;
+};
+
+// Memory the callee allocated with GlobalAlloc and handed to us.
+class ScopedGlobal {
+public:
+    ScopedGlobal() = default;
+    ~ScopedGlobal() { Reset(); }
+    ScopedGlobal(const ScopedGlobal&) = delete;
+    ScopedGlobal& operator=(const ScopedGlobal&) = delete;
+
+    wchar_t* Get() const { return text_; }
+    wchar_t** Out() {
+        Reset();
+        return &text_;
+    }
+    void Reset();
+
+private:
+    wchar_t* text_ = nullptr;
+};
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// The system's wording for a Windows error code, without the trailing line
+// break; "unknown error" when the system has none.
+std::wstring SystemText(DWORD code);
+
+// Writes to stdout/stderr: as wide text on a console, as UTF-8 when redirected
+// to a file or pipe (where WriteConsoleW would fail).
+void Out(const std::wstring& text);
+void Err(const std::wstring& text);
+
+// Full path of a file, or the input unchanged when it cannot be resolved.
+std::wstring FullPath(const std::wstring& path);
+
+} // namespace zeltools
