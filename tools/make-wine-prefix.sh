@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Creates (or refreshes) a Wine prefix in which Wine's own print spooler drives
+# the monitor, through the Wine host DLL.
+#
+#   tools/make-wine-prefix.sh <prefix-dir> <bin-dir>
+#
+# <bin-dir> holds the built ZelWineHost.dll and Brambleworth.Zel.3.PortMon.x64.dll
+# side by side (a build tree's bin/ folder). The script
+#   - creates the prefix if <prefix-dir>/system.reg does not exist yet (6-10 s);
+#   - registers ZelWineHost.dll from <bin-dir> (by its full path, so a rebuild
+#     takes effect at once) as the monitor "Tessivane 3 Monitor";
+#   - stages Wine's generic PostScript printer description as
+#     C:\windows\system32\spool\drivers\x64\3\generic.ppd, for adding a printer
+#     with the "wineps.drv" driver on one of the monitor's ports.
+# It is safe to run again on an existing prefix. Afterwards run programs with
+#   WINEPREFIX=<prefix-dir> WINEDEBUG=-all /usr/lib/wine/wine64 <program>
+# (or a build tree's wine-run.sh with ZEL_WINEPREFIX=<prefix-dir>).
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 <prefix-dir> <bin-dir>" >&2
+  exit 2
+fi
+prefix=$(mkdir -p "$1" && cd "$1" && pwd)
+bin=$(cd "$2" && pwd)
+for dll in ZelWineHost.dll Brambleworth.Zel.3.PortMon.x64.dll; do
+  if [ ! -f "$bin/$dll" ]; then
+    echo "$0: $bin/$dll not found: build first" >&2
+    exit 1
+  fi
+done
+
+export WINEPREFIX="$prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+
+if [ ! -f "$prefix/system.reg" ]; then
+  "$WINE" wineboot -u >/dev/null 2>&1
+  "$WINESERVER" -w
+fi
+
+# Wine maps / to drive Z:.
+host_path="Z:${bin//\//\\}\\ZelWineHost.dll"
+"$WINE" reg add 'HKLM\System\CurrentControlSet\Control\Print\Monitors\Tessivane 3 Monitor' \
+  /v Driver /t REG_SZ /d "$host_path" /f >/dev/null 2>&1
+
+# Wine's generic PPD is embedded in its winspool.drv: from its first line to
+# the next NUL byte.
+drivers="$prefix/drive_c/windows/system32/spool/drivers/x64/3"
+mkdir -p "$drivers"
+winspool=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/winspool.drv
+perl -0777 -ne 'print $1 if /(\*PPD-Adobe: "4\.3".*?)\0/s' "$winspool" >"$drivers/generic.ppd"
+if [ ! -s "$drivers/generic.ppd" ]; then
+  echo "$0: no PPD found in $winspool" >&2
+  exit 1
+fi
+
+"$WINESERVER" -w
