@@ -1,0 +1,121 @@
+// A stand-in for the print dispatcher. The port key names it with its own
+// arguments ahead of the monitor's message:
+//
+//   test-dispatcher.exe <record-file> <exit-code> <wait> <message...>
+//
+// It writes a record of how it was started into <record-file> (UTF-16LE,
+// fields separated by line feeds), then waits and exits with <exit-code>.
+// <wait> is a number of milliseconds to sleep, or "@<event-name>" to wait for
+// a named event (at most two minutes) so that tests can decide when it ends.
+//
+// Record fields, one per line:
+//   the whole command line as GetCommandLineW returns it
+//   pid=<process id>
+//   tid=<id of the main thread>
+//   user=<SID of the token's user>
+//   integrity=<RID of the token's integrity level, or none>
+//   elevation=<TOKEN_ELEVATION_TYPE, or none>
+//   startup=<dwFlags>,<wShowWindow>,<dwX>,<dwY>,<dwXSize>,<dwYSize>,<dwXCountChars>,
+//           <dwYCountChars> as GetStartupInfoW reports them (decimal)
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring TokenUser(HANDLE token) {
+    DWORD size = 0;
+    GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    if (!GetTokenInformation(token, ::TokenUser, buffer.data(), size, &size)) {
+        return L"none";
+    }
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        return L"none";
+    }
+    std::wstring sid = text;
+    LocalFree(text);
+    return sid;
+}
+
+std::wstring TokenIntegrity(HANDLE token) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    if (!GetTokenInformation(token, TokenIntegrityLevel, buffer.data(), size, &size)) {
+        return L"none";
+    }
+    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.data())->Label.Sid;
+    DWORD count = *GetSidSubAuthorityCount(sid);
+    return count ? std::to_wstring(*GetSidSubAuthority(sid, count - 1)) : L"none";
+}
+
+std::wstring TokenElevation(HANDLE token) {
+    TOKEN_ELEVATION_TYPE type;
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
+        return L"none";
+    }
+    return std::to_wstring(static_cast<int>(type));
+}
+
+void WriteRecord(const wchar_t* path) {
+    std::wstring record = GetCommandLineW();
+    record += L"\npid=" + std::to_wstring(GetCurrentProcessId());
+    record += L"\ntid=" + std::to_wstring(GetCurrentThreadId());
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        record += L"\nuser=" + TokenUser(token);
+        record += L"\nintegrity=" + TokenIntegrity(token);
+        record += L"\nelevation=" + TokenElevation(token);
+        CloseHandle(token);
+    } else {
+        record += L"\nuser=none\nintegrity=none\nelevation=none";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    record += L"\nstartup=" + std::to_wstring(startup.dwFlags) + L"," +
+              std::to_wstring(startup.wShowWindow) + L"," + std::to_wstring(startup.dwX) + L"," +
+              std::to_wstring(startup.dwY) + L"," + std::to_wstring(startup.dwXSize) + L"," +
+              std::to_wstring(startup.dwYSize) + L"," + std::to_wstring(startup.dwXCountChars) +
+              L"," + std::to_wstring(startup.dwYCountChars);
+    record += L"\n";
+
+    // Written to a temporary name and renamed, so a reader never sees half a record.
+    std::wstring partial = std::wstring(path) + L".partial";
+    FILE* file = _wfopen(partial.c_str(), L"wb");
+    if (!file) {
+        return;
+    }
+    fwrite(record.data(), sizeof(wchar_t), record.size(), file);
+    fclose(file);
+    MoveFileExW(partial.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) {
+        return 2;
+    }
+    WriteRecord(argv[1]);
+    const int exitCode = static_cast<int>(std::wcstoul(argv[2], nullptr, 10));
+    const wchar_t* wait = argv[3];
+    if (wait[0] == L'@') {
+        HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, wait + 1);
+        if (event) {
+            WaitForSingleObject(event, 120000);
+            CloseHandle(event);
+        }
+    } else {
+        Sleep(static_cast<DWORD>(std::wcstoul(wait, nullptr, 10)));
+    }
+    return exitCode;
+}

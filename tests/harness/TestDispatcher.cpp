@@ -1,0 +1,200 @@
+#include "harness/TestDispatcher.h"
+
+#include <sddl.h>
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+namespace zeltest {
+
+namespace {
+
+std::wstring ProgramDirectory() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    dir.erase(dir.find_last_of(L"\\/") + 1);
+    return dir;
+}
+
+std::wstring FieldAfter(const std::wstring& line, const wchar_t* prefix) {
+    const std::wstring tag = prefix;
+    return line.compare(0, tag.size(), tag) == 0 ? line.substr(tag.size()) : std::wstring();
+}
+
+} // namespace
+
+std::wstring TestDispatcherPath() {
+    return ProgramDirectory() + L"test-dispatcher.exe";
+}
+
+ScopedRecordFile::ScopedRecordFile() {
+    static std::atomic<unsigned> counter{0};
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"zel-dispatcher-record-" +
+            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L".txt";
+    DeleteFileW(path_.c_str());
+}
+
+ScopedRecordFile::~ScopedRecordFile() {
+    DeleteFileW(path_.c_str());
+    DeleteFileW((path_ + L".partial").c_str());
+}
+
+std::wstring DispatcherCommand(const std::wstring& recordFile, DWORD exitCode,
+                               const std::wstring& wait) {
+    return L"\"" + TestDispatcherPath() + L"\" \"" + recordFile + L"\" " +
+           std::to_wstring(exitCode) + L" " + wait;
+}
+
+DispatcherRecord ReadDispatcherRecord(const std::wstring& path) {
+    DispatcherRecord record;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file) {
+        return record;
+    }
+    std::wstring text;
+    wchar_t unit;
+    while (fread(&unit, sizeof unit, 1, file) == 1) {
+        text.push_back(unit);
+    }
+    fclose(file);
+    record.present = true;
+    // The command line comes first and may hold anything but a line feed.
+    size_t start = 0;
+    std::vector<std::wstring> lines;
+    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (lines.empty()) {
+        return record;
+    }
+    record.commandLine = lines[0];
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::wstring& line = lines[i];
+        if (line.rfind(L"pid=", 0) == 0) {
+            record.pid = std::wcstoul(FieldAfter(line, L"pid=").c_str(), nullptr, 10);
+        } else if (line.rfind(L"tid=", 0) == 0) {
+            record.tid = std::wcstoul(FieldAfter(line, L"tid=").c_str(), nullptr, 10);
+        } else if (line.rfind(L"user=", 0) == 0) {
+            record.user = FieldAfter(line, L"user=");
+        } else if (line.rfind(L"integrity=", 0) == 0) {
+            record.integrity = FieldAfter(line, L"integrity=");
+        } else if (line.rfind(L"elevation=", 0) == 0) {
+            record.elevation = FieldAfter(line, L"elevation=");
+        } else if (line.rfind(L"startup=", 0) == 0) {
+            record.startup = FieldAfter(line, L"startup=");
+        }
+    }
+    return record;
+}
+
+DispatcherRecord WaitForDispatcherRecord(const std::wstring& path) {
+    for (int attempt = 0; attempt < 600; ++attempt) {
+        DispatcherRecord record = ReadDispatcherRecord(path);
+        if (record.present) {
+            return record;
+        }
+        Sleep(100);
+    }
+    return DispatcherRecord();
+}
+
+bool ProcessIsRunning(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) {
+        return false;
+    }
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE &&
+                         WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+template <class Open> bool ObjectGoes(Open&& open) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        HANDLE object = open();
+        if (!object) {
+            return true;
+        }
+        CloseHandle(object);
+        Sleep(100);
+    }
+    return false;
+}
+
+bool ProcessObjectGoes(DWORD pid) {
+    return ObjectGoes([pid] { return OpenProcess(SYNCHRONIZE, FALSE, pid); });
+}
+
+bool ThreadObjectGoes(DWORD tid) {
+    return ObjectGoes([tid] { return OpenThread(SYNCHRONIZE, FALSE, tid); });
+}
+
+void EndProcess(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (process) {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+    }
+}
+
+std::wstring TokenElevationText(HANDLE token) {
+    TOKEN_ELEVATION_TYPE type;
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
+        return L"none";
+    }
+    return std::to_wstring(static_cast<int>(type));
+}
+
+std::wstring TokenUserText(HANDLE token) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    wchar_t* text = nullptr;
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        return L"none";
+    }
+    std::wstring sid = text;
+    LocalFree(text);
+    return sid;
+}
+
+HANDLE OtherElevationImpersonationToken() {
+    HANDLE process = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) {
+        return nullptr;
+    }
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    const BOOL got = GetTokenInformation(process, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(process);
+    return got ? linked.LinkedToken : nullptr;
+}
+
+HANDLE PrimaryToken(HANDLE impersonation) {
+    HANDLE primary = nullptr;
+    if (!DuplicateTokenEx(impersonation, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                          TokenPrimary, &primary)) {
+        return nullptr;
+    }
+    return primary;
+}
+
+ScopedTokenImpersonation::ScopedTokenImpersonation(HANDLE token) {
+    active_ = SetThreadToken(nullptr, token) != FALSE;
+}
+
+ScopedTokenImpersonation::~ScopedTokenImpersonation() {
+    if (active_) {
+        RevertToSelf();
+    }
+}
+
+} // namespace zeltest
