@@ -1,0 +1,290 @@
+#include "bench/BenchHost.h"
+
+#include <psapi.h>
+
+#include <stdexcept>
+
+namespace zelbench {
+
+namespace {
+
+// Owns one kernel handle of the benchmark's own file reads.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+    ~ScopedHandle() {
+        if (IsOpen()) {
+            CloseHandle(handle_);
+        }
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+
+private:
+    HANDLE handle_;
+};
+
+// Owns one directory search.
+class ScopedSearch {
+public:
+    explicit ScopedSearch(HANDLE search) : search_(search) {}
+    ~ScopedSearch() {
+        if (search_ != INVALID_HANDLE_VALUE) {
+            FindClose(search_);
+        }
+    }
+    ScopedSearch(const ScopedSearch&) = delete;
+    ScopedSearch& operator=(const ScopedSearch&) = delete;
+    HANDLE Get() const { return search_; }
+
+private:
+    HANDLE search_;
+};
+
+HKEY H(HANDLE key) {
+    return static_cast<HKEY>(key);
+}
+
+// The registry table: each slot forwards to advapi32 and adds nothing.
+LONG WINAPI CreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
+                      PSECURITY_ATTRIBUTES sa, PHANDLE result, PDWORD disposition, HANDLE) {
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(H(parent), sub, 0, nullptr, options, sam, sa, &key, disposition);
+    if (status == ERROR_SUCCESS) {
+        *result = key;
+    }
+    return status;
+}
+
+LONG WINAPI OpenKey(HANDLE parent, LPCWSTR sub, REGSAM sam, PHANDLE result, HANDLE) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExW(H(parent), sub, 0, sam, &key);
+    if (status == ERROR_SUCCESS) {
+        *result = key;
+    }
+    return status;
+}
+
+LONG WINAPI CloseKey(HANDLE key, HANDLE) {
+    return RegCloseKey(H(key));
+}
+
+LONG WINAPI DeleteKey(HANDLE key, LPCWSTR sub, HANDLE) {
+    return RegDeleteKeyW(H(key), sub);
+}
+
+LONG WINAPI EnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD count, PFILETIME written, HANDLE) {
+    return RegEnumKeyExW(H(key), index, name, count, nullptr, nullptr, nullptr, written);
+}
+
+LONG WINAPI QueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
+                         PDWORD maxValueNameLength, PDWORD maxValueLength,
+                         PDWORD securityDescriptor, PFILETIME written, HANDLE) {
+    return RegQueryInfoKeyW(H(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength, nullptr,
+                            values, maxValueNameLength, maxValueLength, securityDescriptor,
+                            written);
+}
+
+LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE) {
+    return RegSetValueExW(H(key), name, 0, type, data, size);
+}
+
+LONG WINAPI DeleteValue(HANDLE key, LPCWSTR name, HANDLE) {
+    return RegDeleteValueW(H(key), name);
+}
+
+LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD nameSize, PDWORD type,
+                      PBYTE data, PDWORD dataSize, HANDLE) {
+    return RegEnumValueW(H(key), index, name, nameSize, nullptr, type, data, dataSize);
+}
+
+LONG WINAPI QueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size, HANDLE) {
+    return RegQueryValueExW(H(key), name, nullptr, type, data, size);
+}
+
+} // namespace
+
+Stopwatch::Stopwatch() {
+    Restart();
+}
+
+void Stopwatch::Restart() {
+    QueryPerformanceCounter(&start_);
+}
+
+double Stopwatch::Seconds() const {
+    LARGE_INTEGER now;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - start_.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+MonitorHost::MonitorHost() {
+    const std::wstring path = ProgramDirectory() + L"Brambleworth.Zel.3.PortMon.x64.dll";
+    module_ = LoadLibraryW(path.c_str());
+    if (!module_) {
+        throw std::runtime_error("cannot load " + Ascii(path) + ": " +
+                                 std::to_string(GetLastError()));
+    }
+    using Init2 = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
+    using InitUi = PMONITORUI(WINAPI*)();
+    auto init2 = reinterpret_cast<Init2>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "InitializePrintMonitor2")));
+    auto initUi = reinterpret_cast<InitUi>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "InitializePrintMonitorUI")));
+    if (!init2 || !initUi) {
+        throw std::runtime_error("the monitor DLL lacks its initialisation exports");
+    }
+    registry_.cbSize = sizeof registry_;
+    registry_.fpCreateKey = CreateKey;
+    registry_.fpOpenKey = OpenKey;
+    registry_.fpCloseKey = CloseKey;
+    registry_.fpDeleteKey = DeleteKey;
+    registry_.fpEnumKey = EnumKey;
+    registry_.fpQueryInfoKey = QueryInfoKey;
+    registry_.fpSetValue = SetValue;
+    registry_.fpDeleteValue = DeleteValue;
+    registry_.fpEnumValue = EnumValue;
+    registry_.fpQueryValue = QueryValue;
+    init_.cbSize = sizeof init_;
+    init_.hSpooler = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5F00BE4C));
+    init_.pMonitorReg = &registry_;
+    init_.bLocal = TRUE;
+    monitor_ = init2(&init_, &handle_);
+    ui_ = initUi();
+    if (!monitor_ || !ui_) {
+        throw std::runtime_error("the monitor DLL returned no tables");
+    }
+}
+
+MonitorHost::~MonitorHost() {
+    // The spooler unloads the monitor only after its last call; so do we.
+    if (monitor_ && monitor_->pfnShutdown) {
+        monitor_->pfnShutdown(handle_);
+    }
+    FreeLibrary(module_);
+}
+
+std::wstring ProgramDirectory() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory(path, length);
+    directory.erase(directory.find_last_of(L"\\/") + 1);
+    return directory;
+}
+
+std::wstring TempDirectory() {
+    wchar_t buffer[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH, buffer);
+    return std::wstring(buffer, length);
+}
+
+std::wstring BenchDirectory() {
+    const std::wstring directory = TempDirectory() + L"zel-bench\\";
+    CreateDirectoryW(directory.c_str(), nullptr);
+    return directory;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& directory, const std::wstring& pattern) {
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW found;
+    ScopedSearch search(FindFirstFileW((directory + pattern).c_str(), &found));
+    if (search.Get() == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            files.push_back(directory + found.cFileName);
+        }
+    } while (FindNextFileW(search.Get(), &found));
+    return files;
+}
+
+void DeleteFiles(const std::wstring& directory, const std::wstring& pattern) {
+    for (const std::wstring& file : FilesIn(directory, pattern)) {
+        DeleteFileW(file.c_str());
+    }
+}
+
+bool FileHoldsStream(const std::wstring& path, const StreamPattern& pattern, std::uint64_t size,
+                     std::string& why) {
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsOpen()) {
+        why = "cannot open " + Ascii(path);
+        return false;
+    }
+    std::vector<std::uint8_t> block(pattern.MaxSpan());
+    std::uint64_t offset = 0;
+    bool same = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) {
+            why = "read failed at " + std::to_string(offset);
+            same = false;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (offset + got > size) {
+            why = "longer than the " + std::to_string(size) + " bytes written";
+            same = false;
+            break;
+        }
+        if (!pattern.Matches(offset, block.data(), got)) {
+            why = "differs from the stream in the block at " + std::to_string(offset);
+            same = false;
+            break;
+        }
+        offset += got;
+    }
+    if (same && offset != size) {
+        why = "holds " + std::to_string(offset) + " of " + std::to_string(size) + " bytes";
+        same = false;
+    }
+    return same;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsOpen()) {
+        return std::string();
+    }
+    std::string text;
+    std::vector<char> block(1 << 20);
+    DWORD got = 0;
+    while (ReadFile(file.Get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr) &&
+           got) {
+        text.append(block.data(), got);
+    }
+    return text;
+}
+
+std::string Ascii(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) {
+        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return out;
+}
+
+std::uint64_t PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(),
+                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof counters)) {
+        return 0;
+    }
+    return counters.PrivateUsage;
+}
+
+} // namespace zelbench

@@ -1,0 +1,123 @@
+// Runs the benchmarks under Wine and prints a table, the summary lines and the
+// goals. Speed is reported, not judged: the exit code is non-zero only when a
+// benchmark found that the work it timed was not done.
+//
+//   zel_bench [--quick] [--only=capture,fixed,enum,addport,memory,e2e]
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <set>
+#include <sstream>
+
+#include "bench/Benchmarks.h"
+
+using namespace zelbench;
+
+namespace {
+
+struct Goal {
+    const char* prefix;
+    double limit;
+    bool atLeast;
+};
+
+// The goals, by the summary line they judge.
+const Goal kGoals[] = {
+    {"capture/mandated at 4 KiB: ", 0.95, true},
+    {"capture/mandated at 64 KiB: ", 0.95, true},
+    {"capture/raw at 1 MiB: ", 0.90, true},
+    {"enumports per-port cost 1000/10: ", 1.2, false},
+};
+
+void PrintGoals(const Results& results) {
+    std::printf("\ngoals\n");
+    for (const Goal& goal : kGoals) {
+        for (const std::string& line : results.summary) {
+            if (line.compare(0, std::strlen(goal.prefix), goal.prefix) != 0) {
+                continue;
+            }
+            const double value = std::atof(line.c_str() + std::strlen(goal.prefix));
+            const bool met = goal.atLeast ? value >= goal.limit : value <= goal.limit;
+            std::printf("  %s%s %s %.2f: %s\n", goal.prefix,
+                        line.c_str() + std::strlen(goal.prefix),
+                        goal.atLeast ? ">=" : "<=", goal.limit, met ? "met" : "MISSED");
+        }
+    }
+}
+
+std::set<std::string> Sections(const char* list) {
+    std::set<std::string> sections;
+    std::stringstream stream(list);
+    std::string name;
+    while (std::getline(stream, name, ',')) {
+        sections.insert(name);
+    }
+    return sections;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::set<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            // A smoke run: small jobs, few repetitions; the numbers mean little.
+            options.repetitions = 3;
+            options.jobBytes = std::uint64_t{16} << 20;
+            options.growthBytes = {std::uint64_t{4} << 20, std::uint64_t{8} << 20};
+            options.endToEndJobs = 3;
+        } else if (std::strncmp(argv[i], "--only=", 7) == 0) {
+            only = Sections(argv[i] + 7);
+        } else {
+            std::fprintf(stderr, "usage: zel_bench [--quick] [--only=section,...]\n");
+            return 2;
+        }
+    }
+    auto wanted = [&](const char* section) {
+        return only.empty() || only.count(section) != 0;
+    };
+
+    Results results;
+    try {
+        MonitorHost host;
+        // Memory first, while the process holds nothing but the loaded DLL.
+        if (wanted("memory")) {
+            RunMemory(host, options, results);
+        }
+        if (wanted("capture")) {
+            RunCapture(host, options, results);
+        }
+        if (wanted("fixed")) {
+            RunJobFixedCosts(host, options, results);
+        }
+        if (wanted("enum")) {
+            RunEnumPorts(host, options, results);
+        }
+        if (wanted("addport")) {
+            RunAddPortUi(host, options, results);
+        }
+        if (wanted("e2e")) {
+            RunEndToEnd(options, results);
+        }
+    } catch (const std::exception& error) {
+        results.Fail(std::string("aborted: ") + error.what());
+    }
+
+    std::printf("%s", FormatTable(results.rows).c_str());
+    std::printf("\nsummary\n");
+    for (const std::string& line : results.summary) {
+        std::printf("%s\n", line.c_str());
+    }
+    PrintGoals(results);
+    for (const std::string& note : results.notes) {
+        std::printf("note: %s\n", note.c_str());
+    }
+    for (const std::string& failure : results.failures) {
+        std::printf("FAILED: %s\n", failure.c_str());
+    }
+    std::fflush(stdout);
+    return results.failures.empty() ? 0 : 1;
+}
