@@ -172,6 +172,7 @@ TEST_F(PortAdmin, AllThousandNamesTakenSendsNothing) {
 
 TEST_F(PortAdmin, DeleteAndConfigureThroughTheSpooler) {
     ScopedPorts ports({L"ZEL_3_PORT1:", L"ZEL_3_PORT2:"});
+    LetTheSpoolerSeePorts();
     SetLastError(kPoison);
     EXPECT_FALSE(ConfigurePortW(nullptr, nullptr, const_cast<LPWSTR>(L"ZEL_3_PORT1:")));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));

@@ -24,6 +24,13 @@ struct ListedPort {
 std::vector<ListedPort> SpoolerPorts(DWORD level);
 bool SpoolerLists(const std::wstring& port);
 
+// Ports written straight into the registry become routable (",XcvPort",
+// DeletePortW, printing) once the spooler has loaded the monitor again, as
+// any port listing does.
+inline void LetTheSpoolerSeePorts() {
+    SpoolerPorts(1);
+}
+
 // A printer handle owned for the scope, on a transceive name or a printer.
 class Printer {
 public:
