@@ -1,0 +1,190 @@
+// zel-gdi-print: prints a one-page GDI document (text and shapes) on a
+// printer, the way any Windows application does, so the monitor receives the
+// PostScript that the printer's driver makes of it. It also installs Wine's
+// PostScript driver, which a fresh Wine prefix lacks.
+
+#include <windows.h>
+#include <shellapi.h>
+#include <winspool.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Win32Util.h"
+
+namespace {
+
+using zeltools::Err;
+using zeltools::Out;
+
+const wchar_t kUsage[] =
+    L"usage: zel-gdi-print print PRINTER [--document NAME]\n"
+    L"       zel-gdi-print install-wine-driver NAME PPD-FILE\n"
+    L"\n"
+    L"print                prints a one-page GDI document on PRINTER\n"
+    L"install-wine-driver  installs Wine's PostScript driver (wineps.drv) as NAME\n"
+    L"                     with the printer description PPD-FILE, a file in the\n"
+    L"                     printer driver folder (spool\\drivers\\x64\\3)\n";
+
+int Failed(const std::wstring& what, DWORD code) {
+    Err(L"zel-gdi-print: " + what + L": " + zeltools::SystemText(code) + L" (" +
+        std::to_wstring(code) + L")\n");
+    return 1;
+}
+
+// A printer device context; the document is aborted unless it was ended.
+class PrinterDc {
+public:
+    explicit PrinterDc(const std::wstring& printer)
+        : dc_(CreateDCW(L"WINSPOOL", printer.c_str(), nullptr, nullptr)) {}
+    ~PrinterDc() {
+        if (inDocument_) {
+            AbortDoc(dc_);
+        }
+        if (dc_) {
+            DeleteDC(dc_);
+        }
+    }
+    PrinterDc(const PrinterDc&) = delete;
+    PrinterDc& operator=(const PrinterDc&) = delete;
+
+    HDC Get() const { return dc_; }
+    int Start(const std::wstring& document) {
+        DOCINFOW info{};
+        info.cbSize = sizeof(info);
+        info.lpszDocName = document.c_str();
+        int job = StartDocW(dc_, &info);
+        inDocument_ = job > 0;
+        return job;
+    }
+    bool End() {
+        inDocument_ = false;
+        return EndDoc(dc_) > 0;
+    }
+
+private:
+    HDC dc_;
+    bool inDocument_ = false;
+};
+
+class ScopedFont {
+public:
+    ScopedFont(HDC dc, int height, int weight)
+        : dc_(dc), font_(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                     DEFAULT_PITCH | FF_SWISS, L"Arial")),
+          old_(font_ ? SelectObject(dc, font_) : nullptr) {}
+    ~ScopedFont() {
+        if (old_) {
+            SelectObject(dc_, old_);
+        }
+        if (font_) {
+            DeleteObject(font_);
+        }
+    }
+    ScopedFont(const ScopedFont&) = delete;
+    ScopedFont& operator=(const ScopedFont&) = delete;
+
+private:
+    HDC dc_;
+    HFONT font_;
+    HGDIOBJ old_;
+};
+
+void DrawPage(HDC dc, const std::wstring& document) {
+    const int dpiX = GetDeviceCaps(dc, LOGPIXELSX);
+    const int dpiY = GetDeviceCaps(dc, LOGPIXELSY);
+    const int inchX = dpiX > 0 ? dpiX : 300;
+    const int inchY = dpiY > 0 ? dpiY : 300;
+    {
+        ScopedFont title(dc, inchY / 3, FW_BOLD);
+        TextOutW(dc, inchX, inchY, document.c_str(), static_cast<int>(document.size()));
+    }
+    ScopedFont body(dc, inchY / 6, FW_NORMAL);
+    const std::wstring lines[] = {
+        L"Printed through GDI and the printer's PostScript driver.",
+        L"The port monitor wrote this job, byte for byte, into a PS file",
+        L"and handed it to the print dispatcher.",
+        L"Non-ASCII text: caf\u00e9, \u00fcber, \u20ac 42.",
+    };
+    int y = inchY * 2;
+    for (const std::wstring& line : lines) {
+        TextOutW(dc, inchX, y, line.c_str(), static_cast<int>(line.size()));
+        y += inchY / 4;
+    }
+    Rectangle(dc, inchX, y + inchY / 4, inchX * 4, y + inchY * 2);
+    Ellipse(dc, inchX * 5 / 2, y + inchY / 2, inchX * 7 / 2, y + inchY * 3 / 2);
+    MoveToEx(dc, inchX, y + inchY * 2, nullptr);
+    LineTo(dc, inchX * 4, y + inchY / 4);
+}
+
+int Print(const std::wstring& printer, const std::wstring& document) {
+    PrinterDc dc(printer);
+    if (!dc.Get()) {
+        return Failed(L"cannot open printer " + printer, GetLastError());
+    }
+    int job = dc.Start(document);
+    if (job <= 0) {
+        return Failed(L"cannot start a document on " + printer, GetLastError());
+    }
+    if (StartPage(dc.Get()) <= 0) {
+        return Failed(L"cannot start a page", GetLastError());
+    }
+    DrawPage(dc.Get(), document);
+    if (EndPage(dc.Get()) <= 0) {
+        return Failed(L"cannot end the page", GetLastError());
+    }
+    if (!dc.End()) {
+        return Failed(L"the printer did not accept the document", GetLastError());
+    }
+    Out(L"job " + std::to_wstring(job) + L" printed on " + printer + L"\n");
+    return 0;
+}
+
+int InstallWineDriver(const std::wstring& name, const std::wstring& ppd) {
+    std::wstring driverName = name;
+    std::wstring environment = L"Windows x64";
+    std::wstring driver = L"wineps.drv";
+    std::wstring data = ppd;
+    DRIVER_INFO_3W info{};
+    info.cVersion = 3;
+    info.pName = &driverName[0];
+    info.pEnvironment = &environment[0];
+    info.pDriverPath = &driver[0];
+    info.pDataFile = &data[0];
+    info.pConfigFile = &driver[0];
+    if (!AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&info), APD_COPY_NEW_FILES)) {
+        return Failed(L"cannot install driver " + name, GetLastError());
+    }
+    Out(L"installed driver " + name + L"\n");
+    return 0;
+}
+
+std::vector<std::wstring> Arguments() {
+    std::vector<std::wstring> args;
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; argv && i < count; ++i) {
+        args.emplace_back(argv[i]);
+    }
+    LocalFree(argv);
+    return args;
+}
+
+} // namespace
+
+int main() {
+    std::vector<std::wstring> args = Arguments();
+    if (args.size() == 2 && args[0] == L"print") {
+        return Print(args[1], L"GDI test page");
+    }
+    if (args.size() == 4 && args[0] == L"print" && args[2] == L"--document") {
+        return Print(args[1], args[3]);
+    }
+    if (args.size() == 3 && args[0] == L"install-wine-driver") {
+        return InstallWineDriver(args[1], args[2]);
+    }
+    bool help = !args.empty() && (args[0] == L"--help" || args[0] == L"-h");
+    (help ? Out : Err)(kUsage);
+    return help ? 0 : 2;
+}

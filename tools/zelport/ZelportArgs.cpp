@@ -1,0 +1,318 @@
+#include "zelport/ZelportArgs.h"
+
+namespace zelport {
+
+namespace {
+
+struct VerbSpec {
+    Verb verb;
+    const wchar_t* name;
+    size_t minPositional;
+    size_t maxPositional;
+    std::vector<std::wstring> options;  // options that take a value
+    std::vector<std::wstring> required; // of those, the ones that must be given
+    const wchar_t* usage;
+};
+
+const std::vector<VerbSpec>& Specs() {
+    static const std::vector<VerbSpec> specs = {
+        {Verb::kInstall,
+         L"install",
+         0,
+         0,
+         {L"--dll"},
+         {},
+         L"usage: zelport install [--dll DLL]\n"
+         L"Registers the port monitor \"Tessivane 3 Monitor\" with the spooler (Windows x64).\n"
+         L"The DLL must already be in the system folder; --dll names another file there\n"
+         L"(default Brambleworth.Zel.3.PortMon.x64.dll). Needs administrative rights.\n"},
+        {Verb::kUninstall,
+         L"uninstall",
+         0,
+         0,
+         {},
+         {},
+         L"usage: zelport uninstall\n"
+         L"Removes the port monitor \"Tessivane 3 Monitor\" from the spooler. Delete its\n"
+         L"printers first: the spooler keeps a monitor whose ports are in use.\n"},
+        {Verb::kPorts,
+         L"ports",
+         0,
+         0,
+         {},
+         {},
+         L"usage: zelport ports\n"
+         L"Lists the ports of \"Tessivane 3 Monitor\", one a line: name, description and\n"
+         L"print dispatcher command, separated by tabs.\n"},
+        {Verb::kAddPort,
+         L"add-port",
+         0,
+         1,
+         {},
+         {},
+         L"usage: zelport add-port [NAME]\n"
+         L"Adds a port. Without NAME the monitor's own user interface picks the next free\n"
+         L"name (ZEL_3_PORT1:, ZEL_3_PORT2:, ...); the new name is printed.\n"},
+        {Verb::kDeletePort,
+         L"delete-port",
+         1,
+         1,
+         {},
+         {},
+         L"usage: zelport delete-port NAME\n"
+         L"Deletes a port of \"Tessivane 3 Monitor\". No printer may use it.\n"},
+        {Verb::kSetDispatcher,
+         L"set-dispatcher",
+         2,
+         2,
+         {},
+         {},
+         L"usage: zelport set-dispatcher PORT COMMAND\n"
+         L"Sets the command that starts the print dispatcher for the port's jobs (the\n"
+         L"port's \"PrintDispatcherFilePath\"). The monitor appends the job's message to\n"
+         L"it; quote a program path that has blanks, for example:\n"
+         L"  zelport set-dispatcher ZEL_3_PORT1: \"\\\"C:\\Program Files\\Zel\\zel-dispatch.exe\\\""
+         L" --out C:\\Jobs\"\n"},
+        {Verb::kAddPrinter,
+         L"add-printer",
+         1,
+         1,
+         {L"--port", L"--driver"},
+         {L"--port"},
+         L"usage: zelport add-printer NAME --port PORT [--driver DRIVER]\n"
+         L"Creates a printer on the port with an installed PostScript driver (default\n"
+         L"\"Microsoft PS Class Driver\"), the print processor winprint and RAW data.\n"},
+        {Verb::kPrint,
+         L"print",
+         1,
+         1,
+         {L"--printer", L"--document"},
+         {L"--printer"},
+         L"usage: zelport print FILE --printer PRINTER [--document NAME]\n"
+         L"Sends the file unchanged (RAW) as one job. The document name defaults to the\n"
+         L"file's name.\n"},
+        {Verb::kSubmit,
+         L"submit",
+         1,
+         1,
+         {L"--printer", L"--document", L"--dir", L"--timeout"},
+         {L"--printer"},
+         L"usage: zelport submit FILE --printer PRINTER [--document NAME] [--dir DIR]\n"
+         L"                      [--timeout SECONDS]\n"
+         L"Prints the file as a solicited job: prepares a job key under HKEY_CURRENT_USER\\\n"
+         L"Software\\Brambleworth Inc.\\Zel\\3\\Jobs, prints with the job's identifier in the\n"
+         L"document name, waits for the monitor's \"PSFilePath\" and \"ErrorCode\", prints\n"
+         L"them and removes the key. The PS file goes to DIR (default: the temporary\n"
+         L"folder). Exit code 3 when ErrorCode is not 0, 4 after the time-out (default\n"
+         L"120 seconds).\n"},
+    };
+    return specs;
+}
+
+const VerbSpec* FindSpec(Verb verb) {
+    for (const VerbSpec& spec : Specs()) {
+        if (spec.verb == verb) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+bool IsHelp(const std::wstring& arg) {
+    return arg == L"--help" || arg == L"-h" || arg == L"/?";
+}
+
+bool ParseSeconds(const std::wstring& text, unsigned& seconds) {
+    if (text.empty() || text.size() > 6) {
+        return false;
+    }
+    unsigned value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    if (value == 0 || value > 86400) {
+        return false;
+    }
+    seconds = value;
+    return true;
+}
+
+std::wstring* OptionField(Command& command, const std::wstring& option) {
+    if (option == L"--printer") {
+        return &command.printer;
+    }
+    if (option == L"--port") {
+        return &command.port;
+    }
+    if (option == L"--driver") {
+        return &command.driver;
+    }
+    if (option == L"--document") {
+        return &command.document;
+    }
+    if (option == L"--dir") {
+        return &command.dir;
+    }
+    if (option == L"--dll") {
+        return &command.dll;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const wchar_t* VerbName(Verb verb) {
+    const VerbSpec* spec = FindSpec(verb);
+    return spec ? spec->name : L"";
+}
+
+std::wstring UsageText(Verb verb) {
+    if (const VerbSpec* spec = FindSpec(verb)) {
+        return spec->usage;
+    }
+    std::wstring text = L"usage: zelport COMMAND [ARGUMENTS]   (zelport COMMAND --help for more)\n"
+                        L"Administers the Tessivane 3 print ports.\n\ncommands:\n";
+    for (const VerbSpec& spec : Specs()) {
+        std::wstring first = spec.usage;
+        first = first.substr(0, first.find(L'\n'));
+        text += L"  " + first.substr(first.find(L"zelport ") + 8) + L"\n";
+    }
+    text += L"\nexit codes: 0 done, 1 failed, 2 bad arguments, 3 submitted job failed,\n"
+            L"4 submitted job timed out\n";
+    return text;
+}
+
+ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
+    ParsedArgs parsed;
+    Command& command = parsed.command;
+    if (args.empty() || IsHelp(args[0])) {
+        command.help = true;
+        parsed.ok = !args.empty();
+        if (!parsed.ok) {
+            parsed.error = L"no command given";
+        }
+        return parsed;
+    }
+    const VerbSpec* spec = nullptr;
+    for (const VerbSpec& candidate : Specs()) {
+        if (args[0] == candidate.name) {
+            spec = &candidate;
+        }
+    }
+    if (!spec) {
+        parsed.error = L"unknown command '" + args[0] + L"'";
+        return parsed;
+    }
+    command.verb = spec->verb;
+
+    // Help is asked for even when the rest of the line is wrong.
+    for (size_t i = 1; i < args.size() && args[i] != L"--"; ++i) {
+        if (IsHelp(args[i])) {
+            command.help = true;
+            parsed.ok = true;
+            return parsed;
+        }
+    }
+
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        if (!optionsEnded && arg == L"--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, L"--") != 0) {
+            command.positional.push_back(arg);
+            continue;
+        }
+        std::wstring name = arg;
+        std::wstring value;
+        bool hasValue = false;
+        size_t equals = arg.find(L'=');
+        if (equals != std::wstring::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            hasValue = true;
+        }
+        bool known = false;
+        for (const std::wstring& option : spec->options) {
+            known = known || option == name;
+        }
+        if (!known) {
+            parsed.error = L"unknown option '" + name + L"' for " + spec->name;
+            return parsed;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size()) {
+                parsed.error = name + L" needs a value";
+                return parsed;
+            }
+            value = args[++i];
+        }
+        if (value.empty()) {
+            parsed.error = name + L" needs a value";
+            return parsed;
+        }
+        if (name == L"--timeout") {
+            if (!ParseSeconds(value, command.timeoutSeconds)) {
+                parsed.error =
+                    L"--timeout takes whole seconds from 1 to 86400, not '" + value + L"'";
+                return parsed;
+            }
+        } else {
+            *OptionField(command, name) = value;
+        }
+    }
+    for (const std::wstring& option : spec->required) {
+        if (OptionField(command, option)->empty()) {
+            parsed.error = std::wstring(spec->name) + L" needs " + option;
+            return parsed;
+        }
+    }
+    if (command.positional.size() < spec->minPositional) {
+        parsed.error = std::wstring(spec->name) + L": missing argument";
+        return parsed;
+    }
+    if (command.positional.size() > spec->maxPositional) {
+        parsed.error = std::wstring(spec->name) + L": unexpected argument '" +
+                       command.positional[spec->maxPositional] + L"'";
+        return parsed;
+    }
+    for (const std::wstring& value : command.positional) {
+        if (value.empty()) {
+            parsed.error = std::wstring(spec->name) + L": empty argument";
+            return parsed;
+        }
+    }
+    parsed.ok = true;
+    return parsed;
+}
+
+std::wstring ErrorLine(const std::wstring& what, const std::wstring& systemText,
+                       unsigned long code) {
+    return L"zelport: " + what + L": " + systemText + L" (" + std::to_wstring(code) + L")";
+}
+
+std::wstring FormatJobId(std::uint64_t value) {
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring id(16, L'0');
+    for (int i = 15; i >= 0; --i) {
+        id[static_cast<size_t>(i)] = kDigits[value & 0xF];
+        value >>= 4;
+    }
+    return id;
+}
+
+std::wstring SolicitedDocumentName(const std::wstring& document, const std::wstring& jobId) {
+    return document + L" #%" + jobId + L"#%";
+}
+
+std::wstring BaseName(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/:");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace zelport

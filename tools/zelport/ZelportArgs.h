@@ -1,0 +1,75 @@
+#pragma once
+
+// What zelport was asked to do, read from its arguments, and the other rules
+// that need no system call: usage texts, job identifiers, error lines.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelport {
+
+enum class Verb {
+    kNone, // no subcommand: general help
+    kInstall,
+    kUninstall,
+    kPorts,
+    kAddPort,
+    kDeletePort,
+    kSetDispatcher,
+    kAddPrinter,
+    kPrint,
+    kSubmit,
+};
+
+// Exit codes, the same for every subcommand.
+enum Exit : int {
+    kExitOk = 0,
+    kExitFailed = 1,   // a system call failed; the error line says which
+    kExitUsage = 2,    // the arguments were wrong
+    kExitJobError = 3, // submit: the monitor reported a non-zero ErrorCode
+    kExitTimeout = 4,  // submit: no result within the time-out
+};
+
+constexpr unsigned kDefaultTimeoutSeconds = 120;
+
+struct Command {
+    Verb verb = Verb::kNone;
+    bool help = false;
+    std::vector<std::wstring> positional;
+    std::wstring printer;
+    std::wstring port;
+    std::wstring driver;
+    std::wstring document;
+    std::wstring dir;
+    std::wstring dll;
+    unsigned timeoutSeconds = kDefaultTimeoutSeconds;
+};
+
+struct ParsedArgs {
+    bool ok = false;
+    std::wstring error; // one line, without the "zelport: " prefix
+    Command command;
+};
+
+// `args` excludes the program name.
+ParsedArgs ParseArgs(const std::vector<std::wstring>& args);
+
+const wchar_t* VerbName(Verb verb);
+// The usage text of one subcommand, or the overview for Verb::kNone.
+std::wstring UsageText(Verb verb);
+
+// "zelport: <what failed>: <system text> (<code>)".
+std::wstring ErrorLine(const std::wstring& what, const std::wstring& systemText,
+                       unsigned long code);
+
+// Sixteen upper-case hex digits.
+std::wstring FormatJobId(std::uint64_t value);
+
+// The document name that makes the monitor treat a job as solicited.
+std::wstring SolicitedDocumentName(const std::wstring& document, const std::wstring& jobId);
+
+// The last path component, which names a printed file's document by default.
+std::wstring BaseName(const std::wstring& path);
+
+} // namespace zelport
