@@ -1,6 +1,6 @@
 # Entry points for people and CI. Everything builds into build/, with its own
 # Wine prefix in build/wineprefix.
-.PHONY: all deps configure build test clean
+.PHONY: all deps configure build test bench clean
 
 all: build
 
@@ -16,6 +16,13 @@ build: configure
 test: build
 	ctest --preset default
 
+# Benchmarks (not tests): run in a prefix of their own in which Wine's spooler
+# reaches the monitor through the Wine host. Prints a table and summary lines.
+bench: build
+	tools/make-wine-prefix.sh build/bench-prefix build/bin
+	ZEL_WINEPREFIX=$(CURDIR)/build/bench-prefix build/wine-run.sh build/bin/zel_bench.exe
+
 clean:
 	-WINEPREFIX=$(CURDIR)/build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
+	-WINEPREFIX=$(CURDIR)/build/bench-prefix /usr/lib/wine/wineserver -k 2>/dev/null
 	rm -rf build

@@ -284,7 +284,9 @@ std::uint64_t PrivateBytes() {
                               sizeof counters)) {
         return 0;
     }
-    return counters.PrivateUsage;
+    // Windows reports the same commit charge in both fields; Wine fills only
+    // the older one.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 } // namespace zelbench
