@@ -91,13 +91,6 @@ protected:
     std::vector<std::wstring> files_;
 };
 
-TEST_F(JobStart, NullHandleIsRefused) {
-    SetLastError(kPoison);
-    EXPECT_FALSE(Start(nullptr, L"doc"));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(ReadPortLog(kPort), kOpenLines);
-}
-
 TEST_F(JobStart, UnsolicitedJobOnAnImpersonatingThread) {
     ScopedImpersonation user;
     ASSERT_TRUE(user.Active());
@@ -146,10 +139,8 @@ TEST_F(JobStart, DocumentNameAndPrinterFromTheCall) {
     };
     const Case cases[] = {
         {"level 1", 1, true, L"Memo", L"P", L"Memo"},
-        {"level 2", 2, true, L"Memo", L"P", L"Memo"},
         {"level 3", 3, true, L"Memo", L"P", L"Memo"},
         {"level 4 means no record", 4, true, L"Memo", L"P", L"Document"},
-        {"level 0 means no record", 0, true, L"Memo", L"P", L"Document"},
         {"no record", 1, false, L"Memo", L"P", L"Document"},
         {"null document name", 1, true, nullptr, L"P", L""},
         {"null printer name", 1, true, L"Memo", nullptr, L"Memo"},
@@ -279,19 +270,6 @@ TEST_F(JobStart, MissingDirectoryFailsTheJobAndTellsTheJobKey) {
                           "failed to get temp file name: " + SecPiece(code, hex)));
 }
 
-TEST_F(JobStart, NewJobWithoutJobEndKeepsTheEarlierFileClosedOnDisk) {
-    ScopedJobKey key(L"1111111111111111");
-    ASSERT_TRUE(Start(Handle(), L"#%1111111111111111#%"));
-    const std::wstring first = Track();
-    ASSERT_TRUE(Start(Handle(), L"second"));
-    const std::wstring second = Track();
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(IsClosedOnDisk(first));
-    DWORD errorCode;
-    EXPECT_FALSE(ReadDword(HKEY_CURRENT_USER, key.Path(), L"ErrorCode", errorCode));
-    EXPECT_TRUE(Registry().OpenKeys().empty());
-}
-
 TEST_F(JobStart, ClosePortInTheMiddleOfAJobReleasesEverythingAndKeepsTheFile) {
     ScopedJobKey key(L"2222222222222222");
     ScopedImpersonation user;
@@ -390,21 +368,6 @@ TEST(JobGuards, EachCaughtFailureEndsTheJob) {
         EXPECT_FALSE(port.psFile.IsOpen()) << c.name;
         EXPECT_EQ(port.psFilePath, L"") << c.name;
     }
-}
-
-TEST(JobGuards, FailJobOnAnUnsolicitedJobWritesNoKey) {
-    ScopedPorts ports({kPort});
-    SpoolerHarness::Instance().Registry().Clear();
-    PortContext port(SpoolerHarness::Instance().Init(), kPort);
-    std::wstring document = L"plain";
-    DOC_INFO_1W info{document.data(), nullptr, nullptr};
-    ASSERT_TRUE(PortMon::StartDocPort(&port, nullptr, 1, 1, reinterpret_cast<LPBYTE>(&info)));
-    const std::wstring ps = port.psFilePath;
-    port.FailJob(15);
-    EXPECT_FALSE(FileExists(ps));
-    EXPECT_TRUE(SpoolerHarness::Instance().Registry().CallsOf(RegFn::SetValue).empty());
-    EXPECT_TRUE(port.jobKeyWanted);
-    DeletePortLog(kPort);
 }
 
 } // namespace

@@ -96,22 +96,6 @@ TEST(PortLogLine, ErrorLineDescribesFrameZero) {
     }
 }
 
-TEST(PortLogLine, TrimsOnlyBlanksAndLineEnds) {
-    const std::pair<std::wstring, std::wstring> cases[] = {
-        {L"Access denied.\r\n", L"Access denied."},
-        {L"Text \r\n \n\r", L"Text"},
-        {L"Tab stays\t\r\n", L"Tab stays\t"},
-        {L"Inner \r\n stays", L"Inner \r\n stays"},
-        {L" \r\n", L""},
-        {L"", L""},
-    };
-    for (const auto& [input, trimmed] : cases) {
-        std::wstring text = input;
-        TrimSystemText(text);
-        EXPECT_EQ(text, trimmed);
-    }
-}
-
 TEST(PortLogLine, SystemTextIsTheSystemsOwnTrimmed) {
     for (DWORD code : {2u, 5u, 28u, 87u, 112u}) {
         const std::wstring text = SystemErrorText(code);
@@ -203,27 +187,7 @@ TEST_F(PortLogFile, SecondObjectAppendsAndEarlierContentStays) {
                                       NormalLine("OpenPort", 3, "c"));
 }
 
-TEST_F(PortLogFile, LogOpenedWithDenyNoneSharing) {
-    PortContext port(nullptr, kPort);
-    // Another writer and a deleter may open the file while the port has it.
-    HANDLE other = CreateFileW(PortLogPath(kPort).c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(other, INVALID_HANDLE_VALUE);
-    if (other != INVALID_HANDLE_VALUE) {
-        CloseHandle(other);
-    }
-}
-
-TEST(PortLogName, IsTheTempDirectoryAndThePortNameUnchanged) {
-    EXPECT_EQ(LogFileName(L"C:\\Windows\\Temp\\", L"PORT1"),
-              L"C:\\Windows\\Temp\\Brambleworth.Zel.3.PortMon.PORT1.log");
-    EXPECT_EQ(LogFileName(L"C:\\T\\", L"ZEL_3_PORT1:"),
-              L"C:\\T\\Brambleworth.Zel.3.PortMon.ZEL_3_PORT1:.log");
-    EXPECT_EQ(LogFileName(L"C:\\T\\", L""), L"C:\\T\\Brambleworth.Zel.3.PortMon..log");
-}
-
-TEST(PortLogName, FileThatCannotBeOpenedLeavesASilentButWorkingPort) {
+TEST_F(PortLogFile, FileThatCannotBeOpenedLeavesASilentButWorkingPort) {
     // A port name whose log would go into a directory that does not exist.
     const std::wstring port = L"no such dir\\PORT";
     PortContext context(nullptr, port.c_str());

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "harness/PortSupport.h"
 #include "harness/TestRegistry.h"
@@ -94,34 +96,35 @@ TEST_F(PortObject, OpenLogsTwoLinesAndCloseOneThroughTheSpoolersRegistry) {
     EXPECT_EQ(ReadPortLog(kPort), opened + NormalLine("ClosePort", 1021, "..."));
 }
 
-TEST_F(PortObject, TwoOpensOfOnePortAreIndependentAndShareTheLog) {
-    OpenedPort first(kPort);
-    OpenedPort second(kPort);
-    EXPECT_NE(first.Get(), second.Get());
-    EXPECT_TRUE(first.Close());
-    // The second object still works after the first is gone.
-    DWORD read = kPoison;
-    EXPECT_FALSE(Table().pfnReadPort(second.Get(), nullptr, 0, &read));
-    EXPECT_EQ(read, 0u);
-    EXPECT_TRUE(second.Close());
-    const std::string open =
-        NormalLine("OpenPort", 599, "...") + NormalLine("OpenPort", 608, "done");
-    EXPECT_EQ(ReadPortLog(kPort), open + open + NormalLine("ClosePort", 1021, "...") +
-                                      NormalLine("ReadPort", 910, "...") +
-                                      NormalLine("ReadPort", 913, "done") +
-                                      NormalLine("ClosePort", 1021, "..."));
-}
-
-TEST_F(PortObject, NullHandlesAreRefused) {
-    SetLastError(kPoison);
-    EXPECT_FALSE(Table().pfnClosePort(nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-
-    DWORD read = kPoison;
-    SetLastError(kPoison);
-    EXPECT_FALSE(Table().pfnReadPort(nullptr, nullptr, 0, &read));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(read, kPoison);
+TEST_F(PortObject, NullHandlesAreRefusedEverywhere) {
+    BYTE byte = 0;
+    DWORD count = kPoison;
+    DOC_INFO_1W info{const_cast<LPWSTR>(L"doc"), nullptr, nullptr};
+    const std::pair<const char*, std::function<BOOL()>> calls[] = {
+        {"ClosePort",
+         [] {
+             return Table().pfnClosePort(nullptr);
+         }},
+        {"ReadPort",
+         [&] {
+             return Table().pfnReadPort(nullptr, &byte, 1, &count);
+         }},
+        {"WritePort",
+         [&] {
+             return Table().pfnWritePort(nullptr, &byte, 1, &count);
+         }},
+        {"StartDocPort",
+         [&] {
+             return Table().pfnStartDocPort(nullptr, nullptr, 1, 1,
+                                            reinterpret_cast<LPBYTE>(&info));
+         }},
+    };
+    for (const auto& [name, call] : calls) {
+        SetLastError(kPoison);
+        EXPECT_FALSE(call()) << name;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << name;
+        EXPECT_EQ(count, kPoison) << name;
+    }
 }
 
 TEST_F(PortObject, ReadPortReportsNothingReadAndFailsWithoutLastError) {
@@ -134,37 +137,6 @@ TEST_F(PortObject, ReadPortReportsNothingReadAndFailsWithoutLastError) {
     EXPECT_EQ(GetLastError(), kPoison);
     EXPECT_EQ(buffer[0], 1);
     EXPECT_EQ(buffer[3], 4);
-}
-
-TEST_F(PortObject, ResetJobReleasesEverythingAndReturnsToIdle) {
-    PortContext port(SpoolerHarness::Instance().Init(), kPort);
-    port.printerName = L"printer";
-    port.jobId = 42;
-    port.documentName = L"doc";
-    const std::wstring file = TempDirectory() + L"zel_reset_test.ps";
-    port.psFilePath = file;
-    port.psFile.Reset(_wfopen(file.c_str(), L"wb"));
-    ASSERT_TRUE(port.psFile.IsOpen());
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
-                                port.userToken.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS));
-    port.jobKeyWanted = false;
-    ASSERT_TRUE(port.jobKey.OpenKey(HKEY_LOCAL_MACHINE, PortKeyPath(kPort).c_str(), KEY_READ));
-    port.jobError = 16;
-
-    port.ResetJob();
-    EXPECT_EQ(port.printerName, L"");
-    EXPECT_EQ(port.jobId, 0u);
-    EXPECT_EQ(port.documentName, L"");
-    EXPECT_EQ(port.psFilePath, L"");
-    EXPECT_FALSE(port.psFile.IsOpen());
-    EXPECT_EQ(port.userToken.Get(), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(port.jobKeyWanted);
-    EXPECT_FALSE(port.jobKey.IsOpen());
-    EXPECT_TRUE(Registry().OpenKeys().empty()) << "closed through the spooler's table";
-    EXPECT_EQ(port.jobError, 0u);
-    // The PS file on disk is left alone, and it is closed: it can be deleted.
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_TRUE(DeleteFileW(file.c_str()));
 }
 
 } // namespace
