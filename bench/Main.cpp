@@ -76,8 +76,14 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Progress goes to stderr: the dispatcher that some sections start writes
+    // its own lines to the same console while they run.
     auto wanted = [&](const char* section) {
-        return only.empty() || only.count(section) != 0;
+        const bool run = only.empty() || only.count(section) != 0;
+        if (run) {
+            std::fprintf(stderr, "zel_bench: %s...\n", section);
+        }
+        return run;
     };
 
     Results results;
