@@ -19,6 +19,13 @@ PrinterHandle::PrinterHandle(const wchar_t* server, const wchar_t* keyword, cons
     }
 }
 
+PrinterHandle::PrinterHandle(const wchar_t* printerName) {
+    std::wstring name = printerName ? printerName : L"";
+    if (!OpenPrinterW(&name[0], &handle_, nullptr)) {
+        handle_ = nullptr;
+    }
+}
+
 PrinterHandle::~PrinterHandle() {
     if (handle_) {
         ClosePrinter(handle_);

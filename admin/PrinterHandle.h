@@ -14,11 +14,16 @@ namespace PortMon {
 class PrinterHandle {
 public:
     PrinterHandle(const wchar_t* server, const wchar_t* keyword, const wchar_t* object);
+    // A printer by its name, opened with no defaults (the caller's default
+    // access). A printer that does not open leaves the object empty instead of
+    // throwing: the job end only tries to tell the spooler about its job.
+    explicit PrinterHandle(const wchar_t* printerName);
     ~PrinterHandle();
     PrinterHandle(const PrinterHandle&) = delete;
     PrinterHandle& operator=(const PrinterHandle&) = delete;
 
     HANDLE Get() const { return handle_; }
+    bool IsOpen() const { return handle_ != nullptr; }
 
 private:
     HANDLE handle_ = nullptr;

@@ -21,7 +21,7 @@ const MONITOR2 kMonitor2 = {
     StartDocPort,
     WritePort,
     ReadPort,
-    nullptr, // pfnEndDocPort
+    EndDocPort,
     ClosePort,
     nullptr, // pfnAddPort
     nullptr, // pfnAddPortEx
