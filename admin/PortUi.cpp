@@ -90,6 +90,11 @@ void AddGeneratedPort(PCWSTR server, PCWSTR monitorName, PWSTR* portNameOut) {
 }
 
 void DeleteNamedPort(PCWSTR server, PCWSTR portName) {
+    // The spooler always names the port; another caller that does not is
+    // refused rather than left to a null dereference.
+    if (!portName) {
+        throw static_cast<unsigned long>(ERROR_INVALID_PARAMETER);
+    }
     PrinterHandle channel(server, L"XcvPort", portName);
     SendPortCommand(channel, L"DeletePort", portName);
 }

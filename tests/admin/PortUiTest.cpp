@@ -66,4 +66,8 @@ TEST(PortUi, DeleteOfAnUnlistedPortFailsWithTheSpoolersCode) {
     EXPECT_FALSE(Ui().pfnDeletePortUI(nullptr, nullptr, L"ZEL_TEST_NOWHERE:"));
     EXPECT_EQ(GetLastError(), expected);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, PortKeyPath(L"ZEL_TEST_NOWHERE:")));
+
+    SetLastError(kPoison);
+    EXPECT_FALSE(Ui().pfnDeletePortUI(nullptr, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
