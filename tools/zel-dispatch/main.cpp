@@ -197,7 +197,6 @@ int Dispatcher::Run() {
     }
     Log(L"captured " + zeltools::FromUtf8(zeldispatch::JsonString(job.document)) + L" -> " +
         target + L" (" + std::to_wstring(size) + L" bytes)");
-    zeltools::Out(target + L"\n");
     return kOk;
 }
 
