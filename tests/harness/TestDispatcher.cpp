@@ -103,7 +103,7 @@ DispatcherRecord WaitForDispatcherRecord(const std::wstring& path) {
 }
 
 bool ProcessIsRunning(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
     if (!process) {
         return false;
     }
@@ -132,15 +132,6 @@ bool ProcessObjectGoes(DWORD pid) {
 
 bool ThreadObjectGoes(DWORD tid) {
     return ObjectGoes([tid] { return OpenThread(SYNCHRONIZE, FALSE, tid); });
-}
-
-void EndProcess(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (process) {
-        TerminateProcess(process, 0);
-        WaitForSingleObject(process, 10000);
-        CloseHandle(process);
-    }
 }
 
 std::wstring TokenElevationText(HANDLE token) {
