@@ -1,6 +1,6 @@
 # Entry points for people and CI. Everything builds into build/, with its own
 # Wine prefix in build/wineprefix.
-.PHONY: all deps configure build test bench clean
+.PHONY: all deps configure build test bench demo clean
 
 all: build
 
@@ -22,7 +22,13 @@ bench: build
 	tools/make-wine-prefix.sh build/bench-prefix build/bin
 	ZEL_WINEPREFIX=$(CURDIR)/build/bench-prefix build/wine-run.sh build/bin/zel_bench.exe
 
+# The main job: Wine's own spooler drives the monitor, from adding a port to
+# captured jobs; ends with "demo: <n> jobs captured, <n> handed on".
+demo: deps
+	bash tools/demo/demo.sh build
+
 clean:
+	-WINEPREFIX=$(CURDIR)/build/demo-prefix /usr/lib/wine/wineserver -k 2>/dev/null
 	-WINEPREFIX=$(CURDIR)/build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
 	-WINEPREFIX=$(CURDIR)/build/bench-prefix /usr/lib/wine/wineserver -k 2>/dev/null
 	rm -rf build

@@ -18,10 +18,10 @@ using zeltools::Err;
 using zeltools::Out;
 
 const wchar_t kUsage[] =
-    L"usage: zel-gdi-print print PRINTER [--document NAME]\n"
+    L"usage: zel-gdi-print print PRINTER [--document NAME] [--output FILE]\n"
     L"       zel-gdi-print install-wine-driver NAME PPD-FILE\n"
     L"\n"
-    L"print                prints a one-page GDI document on PRINTER\n"
+    L"print                prints a one-page GDI document on PRINTER (or into FILE)\n"
     L"install-wine-driver  installs Wine's PostScript driver (wineps.drv) as NAME\n"
     L"                     with the printer description PPD-FILE, a file in the\n"
     L"                     printer driver folder (spool\\drivers\\x64\\3)\n";
@@ -49,10 +49,11 @@ public:
     PrinterDc& operator=(const PrinterDc&) = delete;
 
     HDC Get() const { return dc_; }
-    int Start(const std::wstring& document) {
+    int Start(const std::wstring& document, const std::wstring& output) {
         DOCINFOW info{};
         info.cbSize = sizeof(info);
         info.lpszDocName = document.c_str();
+        info.lpszOutput = output.empty() ? nullptr : output.c_str();
         int job = StartDocW(dc_, &info);
         inDocument_ = job > 0;
         return job;
@@ -118,12 +119,14 @@ void DrawPage(HDC dc, const std::wstring& document) {
     LineTo(dc, inchX * 4, y + inchY / 4);
 }
 
-int Print(const std::wstring& printer, const std::wstring& document) {
+// With an output file the spooler writes the driver's data there instead of
+// to the port: the same bytes the port would have received.
+int Print(const std::wstring& printer, const std::wstring& document, const std::wstring& output) {
     PrinterDc dc(printer);
     if (!dc.Get()) {
         return Failed(L"cannot open printer " + printer, GetLastError());
     }
-    int job = dc.Start(document);
+    int job = dc.Start(document, output);
     if (job <= 0) {
         return Failed(L"cannot start a document on " + printer, GetLastError());
     }
@@ -175,11 +178,22 @@ std::vector<std::wstring> Arguments() {
 
 int main() {
     std::vector<std::wstring> args = Arguments();
-    if (args.size() == 2 && args[0] == L"print") {
-        return Print(args[1], L"GDI test page");
-    }
-    if (args.size() == 4 && args[0] == L"print" && args[2] == L"--document") {
-        return Print(args[1], args[3]);
+    if (args.size() >= 2 && args.size() % 2 == 0 && args[0] == L"print") {
+        std::wstring document = L"GDI test page";
+        std::wstring output;
+        bool ok = true;
+        for (size_t i = 2; i + 1 < args.size(); i += 2) {
+            if (args[i] == L"--document") {
+                document = args[i + 1];
+            } else if (args[i] == L"--output") {
+                output = args[i + 1];
+            } else {
+                ok = false;
+            }
+        }
+        if (ok) {
+            return Print(args[1], document, output);
+        }
     }
     if (args.size() == 3 && args[0] == L"install-wine-driver") {
         return InstallWineDriver(args[1], args[2]);

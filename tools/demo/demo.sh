@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The demo: Wine's own print spooler drives the port monitor, end to end.
+#
+#   make demo        (or: bash tools/demo/demo.sh [BUILD-DIR], default build/)
+#
+# Installs what is missing, builds, creates a fresh Wine prefix with the monitor
+# registered (through the Wine host), then as an administrator and a user would:
+# adds a port with the monitor's own user interface, points it at zel-dispatch,
+# creates a printer on it, prints a GDI document and a PostScript file, and
+# submits one solicited job. Every captured job is compared byte for byte with
+# what was printed; the exit code is 0 only when all of them arrived and were
+# handed on.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+build=${1:-$root/build}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+prefix=$build/demo-prefix
+out=$build/demo-out
+sample=$root/tools/demo/sample.ps
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "installing what is missing, building"
+bash tools/install-deps.sh
+[ -f "$build/CMakeCache.txt" ] || cmake --preset default -B "$build" >/dev/null
+cmake --build "$build" -j2 --target zel_portmon zel_winehost zelport zel-dispatch zel-gdi-print
+
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+WINE=/usr/lib/wine/wine64
+bin=$build/bin
+
+# Linux path -> the same file seen from Wine (drive Z: is /).
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# Runs one of our programs in the demo prefix; Windows line ends are dropped.
+run() { "$WINE" "$bin/$1" "${@:2}" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+step "creating a fresh Wine prefix with the monitor registered ($prefix)"
+[ -d "$prefix" ] && /usr/lib/wine/wineserver -k 2>/dev/null || true
+rm -rf "$prefix" "$out"
+mkdir -p "$out/jobs" "$out/solicited" "$out/reference"
+bash tools/make-wine-prefix.sh "$prefix" "$bin"
+
+step "installing Wine's PostScript driver"
+driver="Zel Demo PostScript"
+run zel-gdi-print.exe install-wine-driver "$driver" generic.ppd
+
+step "zelport add-port (the monitor's AddPortUI picks the name)"
+port=$(run zelport.exe add-port)
+echo "new port: $port"
+
+step "zelport set-dispatcher"
+dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"$(winpath "$out/jobs")\""
+run zelport.exe set-dispatcher "$port" "$dispatcher"
+
+step "zelport add-printer"
+printer="Zel Demo"
+run zelport.exe add-printer "$printer" --port "$port" --driver "$driver"
+run zelport.exe ports
+
+step "printing a GDI document (the driver's PostScript goes to the port)"
+gdi_doc="GDI test page"
+run zel-gdi-print.exe print "$printer" --document "$gdi_doc"
+# The same document once more, into a file: the bytes the port must have seen.
+run zel-gdi-print.exe print "$printer" --document "$gdi_doc" \
+  --output "$(winpath "$out/reference/gdi.ps")"
+
+step "printing a PostScript file as a RAW job (a non-ASCII name: the hex message)"
+raw_doc="Sample \"RAW\" job – café"
+run zelport.exe print "$(winpath "$sample")" --printer "$printer" --document "$raw_doc"
+
+step "zelport submit (a solicited job: the result comes back in the job key)"
+submit_log=$out/submit.txt
+set +e
+run zelport.exe submit "$(winpath "$sample")" --printer "$printer" --document "Solicited sample" \
+  --dir "$(winpath "$out/solicited")" --timeout 60 | tee "$submit_log"
+submit_rc=${PIPESTATUS[0]}
+set -e
+echo "zelport submit exited with $submit_rc"
+
+step "what happened"
+captured=0
+handed=0
+check() { # name, captured file, expected file
+  local name=$1 got=$2 want=$3
+  if [ -f "$got" ]; then
+    printf '%s: %s\n  %s bytes, first line: %s\n' "$name" "$got" "$(stat -c %s "$got")" \
+      "$(head -n 1 "$got" | tr -d '\r')"
+  else
+    printf '%s: NOT CAPTURED (%s)\n' "$name" "$got"
+    return
+  fi
+  if cmp -s "$got" "$want"; then
+    echo "  identical to what was printed"
+    captured=$((captured + 1))
+  else
+    echo "  DIFFERS from what was printed ($want)"
+  fi
+}
+
+check "GDI document" "$out/jobs/$gdi_doc.ps" "$out/reference/gdi.ps"
+raw_file="$out/jobs/Sample _RAW_ job – café.ps"
+check "RAW job" "$raw_file" "$sample"
+ps_path=$(sed -n 's/^PSFilePath: //p' "$submit_log")
+solicited_file=""
+case "$ps_path" in
+Z:*) solicited_file=$(printf '%s' "${ps_path#Z:}" | tr '\\' '/') ;;
+esac
+check "solicited job" "${solicited_file:-$out/solicited/(none)}" "$sample"
+
+echo
+echo "dispatcher records ($out/jobs):"
+for record in "$out/jobs"/*.json; do
+  [ -f "$record" ] || continue
+  echo "--- $(basename "$record")"
+  cat "$record"
+  handed=$((handed + 1))
+done
+
+echo
+echo "solicited job's key values (read back by zelport before it removed the key):"
+grep -E '^(job key|PSFilePath|ErrorCode):' "$submit_log" | sed 's/^/  /' || true
+if [ "$submit_rc" -eq 0 ] && grep -qx 'ErrorCode: 0' "$submit_log"; then
+  handed=$((handed + 1))
+fi
+
+echo
+echo "dispatcher log:"
+tail -n 5 "$out/jobs/zel-dispatch.log" 2>/dev/null | sed 's/^/  /' || echo "  (none)"
+
+echo
+log=$(find "$prefix/drive_c/users" -path "*/Temp/Brambleworth.Zel.3.PortMon.$port.log" 2>/dev/null |
+  head -n 1)
+echo "port log, last lines (${log:-not found}):"
+[ -n "$log" ] && tail -n 12 "$log" | tr -d '\r' | sed 's/^/  /'
+
+/usr/lib/wine/wineserver -w 2>/dev/null || true
+echo
+echo "demo: $captured jobs captured, $handed handed on"
+[ "$captured" -eq 3 ] && [ "$handed" -eq 3 ]
