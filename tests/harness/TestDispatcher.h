@@ -49,15 +49,13 @@ DispatcherRecord ReadDispatcherRecord(const std::wstring& path);
 // assertion: gives up after a generous bound).
 DispatcherRecord WaitForDispatcherRecord(const std::wstring& path);
 
-// Whether the process is still running; ends it (by its id) when asked, so a
-// test leaves no dispatcher behind.
+// Whether the process is still running.
 bool ProcessIsRunning(DWORD pid);
 // Whether the ended process or thread object goes away, which it does only once
 // nobody holds a handle to it any more: then its id no longer opens. Wine drops
 // the object a little after the last handle, so this polls (for up to 20 s).
 bool ProcessObjectGoes(DWORD pid);
 bool ThreadObjectGoes(DWORD tid);
-void EndProcess(DWORD pid);
 
 // What the test dispatcher would record for a token, for comparison.
 std::wstring TokenElevationText(HANDLE token);
