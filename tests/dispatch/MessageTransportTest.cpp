@@ -70,6 +70,7 @@ class TransportExitTest : public TransportTest, public ::testing::WithParamInter
 
 TEST_P(TransportExitTest, ExitCodeDecidesAndBothHandlesAreClosed) {
     const ExitCase& c = GetParam();
+    const HANDLE token = port_.userToken.Get();
     CaughtError error;
     const bool thrown =
         SendCatching(zeltest::DispatcherCommand(record_.Path(), c.exitCode), &error);
@@ -88,6 +89,9 @@ TEST_P(TransportExitTest, ExitCodeDecidesAndBothHandlesAreClosed) {
     EXPECT_TRUE(record.present);
     EXPECT_TRUE(zeltest::ProcessObjectGoes(record.pid));
     EXPECT_TRUE(zeltest::ThreadObjectGoes(record.tid));
+    // The token stays the port's: the same handle, still open.
+    EXPECT_EQ(port_.userToken.Get(), token);
+    EXPECT_NE(zeltest::TokenElevationText(token), L"none");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TransportExitTest,
@@ -114,61 +118,47 @@ TEST_F(TransportTest, DispatcherGetsTheMessageAndAHiddenWindow) {
     EXPECT_EQ(record.startup, L"1,0,2147483648,2147483648,2147483648,2147483648,80,25");
 }
 
-TEST_F(TransportTest, HexMessageReachesTheDispatcherUnchanged) {
-    port_.documentName = L"caf\x00e9";
-    port_.psFilePath = L"C:\\p";
-    const std::wstring command = zeltest::DispatcherCommand(record_.Path(), 0);
-    CaughtError error;
-    ASSERT_FALSE(SendCatching(command, &error));
+struct CreateFailureCase {
+    const char* label;
+    const wchar_t* command; // null: the stand-in dispatcher
+    bool withToken;
+    DWORD systemError; // 0: any code but 0
+};
 
-    const zeltest::DispatcherRecord record = zeltest::ReadDispatcherRecord(record_.Path());
-    EXPECT_EQ(record.commandLine,
-              command + L" Zel::Create::Hex \"00630061006600e9\" \"0043003a005c0070\"");
-}
+class TransportCreateFailureTest : public TransportTest,
+                                   public ::testing::WithParamInterface<CreateFailureCase> {};
 
-TEST_F(TransportTest, DispatcherRunsWithThePortsTokenNotTheCallers) {
-    HANDLE other = zeltest::OtherElevationImpersonationToken();
-    if (!other) {
-        GTEST_SKIP() << "the platform offers no second token to tell apart";
+TEST_P(TransportCreateFailureTest, IsError44WithTheSystemsCode) {
+    const CreateFailureCase& c = GetParam();
+    if (!c.withToken) {
+        port_.userToken.Close();
     }
-    KernelHandle otherOwner(other);
-    UseToken(other);
-    const std::wstring expected = zeltest::TokenElevationText(other);
-    ASSERT_NE(expected, zeltest::TokenElevationText(ownToken_.Get()));
-    const HANDLE tokenBefore = port_.userToken.Get();
-
     CaughtError error;
-    ASSERT_FALSE(SendCatching(zeltest::DispatcherCommand(record_.Path(), 0), &error));
-
-    const zeltest::DispatcherRecord record = zeltest::ReadDispatcherRecord(record_.Path());
-    EXPECT_EQ(record.elevation, expected);
-    EXPECT_EQ(record.user, zeltest::TokenUserText(other));
-    // The port keeps its token: still the same, still open.
-    EXPECT_EQ(port_.userToken.Get(), tokenBefore);
-    EXPECT_EQ(zeltest::TokenElevationText(port_.userToken.Get()), expected);
-}
-
-TEST_F(TransportTest, MissingProgramIsError44WithTheSystemsCode) {
-    CaughtError error;
-    ASSERT_TRUE(SendCatching(L"\"C:\\no\\such\\dispatcher.exe\" x", &error));
+    ASSERT_TRUE(SendCatching(c.command ? std::wstring(c.command)
+                                       : zeltest::DispatcherCommand(record_.Path(), 0),
+                             &error));
 
     ASSERT_EQ(error.FrameCount(), 1);
     EXPECT_EQ(error.Code(), 44u);
     EXPECT_EQ(error.Line(), 367u);
     EXPECT_STREQ(error.Function(), kSendName);
-    EXPECT_EQ(error.SystemError(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(error.message(), "Cannot create print dispatcher process");
-}
-
-TEST_F(TransportTest, NoTokenMeansNoDispatcher) {
-    // A job whose start ran on a thread without a token has none to give.
-    port_.userToken.Close();
-    CaughtError error;
-    ASSERT_TRUE(SendCatching(zeltest::DispatcherCommand(record_.Path(), 0), &error));
-    EXPECT_EQ(error.Code(), 44u);
-    EXPECT_EQ(error.Line(), 367u);
-    EXPECT_NE(error.SystemError(), 0u);
+    if (c.systemError) {
+        EXPECT_EQ(error.SystemError(), c.systemError);
+    } else {
+        EXPECT_NE(error.SystemError(), 0u);
+    }
     EXPECT_FALSE(zeltest::ReadDispatcherRecord(record_.Path()).present);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TransportCreateFailureTest,
+    ::testing::Values(CreateFailureCase{"missing_program", L"\"C:\\no\\such\\dispatcher.exe\" x",
+                                        true, ERROR_FILE_NOT_FOUND},
+                      // A job started on a thread without a token has none to give.
+                      CreateFailureCase{"no_token", nullptr, false, 0}),
+    [](const ::testing::TestParamInfo<CreateFailureCase>& info) {
+        return std::string(info.param.label);
+    });
 
 } // namespace

@@ -80,8 +80,6 @@ DispatcherRecord ReadDispatcherRecord(const std::wstring& path) {
             record.tid = std::wcstoul(FieldAfter(line, L"tid=").c_str(), nullptr, 10);
         } else if (line.rfind(L"user=", 0) == 0) {
             record.user = FieldAfter(line, L"user=");
-        } else if (line.rfind(L"integrity=", 0) == 0) {
-            record.integrity = FieldAfter(line, L"integrity=");
         } else if (line.rfind(L"elevation=", 0) == 0) {
             record.elevation = FieldAfter(line, L"elevation=");
         } else if (line.rfind(L"startup=", 0) == 0) {

@@ -39,7 +39,6 @@ struct DispatcherRecord {
     DWORD pid = 0;
     DWORD tid = 0;          // the main thread
     std::wstring user;      // SID string of the token's user
-    std::wstring integrity; // RID of the integrity level
     std::wstring elevation; // TOKEN_ELEVATION_TYPE
     std::wstring startup;   // flags,show,x,y,xsize,ysize,xchars,ychars
 };

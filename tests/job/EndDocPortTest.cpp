@@ -239,21 +239,6 @@ TEST_F(JobEnd, UnsolicitedJobStartsTheDispatcherWithTheJobsMessageAndToken) {
     EXPECT_TRUE(EndsWith(ReadPortLog(kPort), kHandedToDispatcher));
 }
 
-TEST_F(JobEnd, UnsolicitedJobWithANonAsciiNameGoesInHex) {
-    SetDispatcher(0);
-    const std::wstring ps = StartJob(Handle(), L"R\x00e9sum\x00e9");
-    EXPECT_TRUE(End(Handle()));
-    const DispatcherRecord record = ReadDispatcherRecord(record_.Path());
-    std::wstring hexPath;
-    for (wchar_t unit : ps) {
-        wchar_t group[5];
-        swprintf(group, 5, L"%04x", static_cast<unsigned>(unit));
-        hexPath += group;
-    }
-    EXPECT_EQ(record.commandLine,
-              command_ + L" Zel::Create::Hex \"005200e900730075006d00e9\" \"" + hexPath + L"\"");
-}
-
 struct FailureCase {
     const char* label;
     std::function<void(JobEnd&)> arrange;
@@ -342,9 +327,9 @@ TEST_F(JobEnd, UnpublishedPathFailsTheSolicitedJob) {
     EXPECT_TRUE(IsIdle(Port(Handle())));
     EXPECT_TRUE(Registry().OpenKeys().empty());
     EXPECT_TRUE(EndsWith(ReadPortLog(kPort),
-                         EndLine(932, "...") + ErrorLine("EndDocPort", 957,
-                                                         "failed to set PS file path: " +
-                                                             SecPiece(5, "0x000005"))));
+                         EndLine(932, "...") +
+                             ErrorLine("EndDocPort", 957,
+                                       "failed to set PS file path: " + SecPiece(5, "0x000005"))));
 }
 
 TEST_F(JobEnd, IdlePortAndSecondCallFindNoJobKey) {

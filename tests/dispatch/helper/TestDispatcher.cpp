@@ -13,7 +13,6 @@
 //   pid=<process id>
 //   tid=<id of the main thread>
 //   user=<SID of the token's user>
-//   integrity=<RID of the token's integrity level, or none>
 //   elevation=<TOKEN_ELEVATION_TYPE, or none>
 //   startup=<dwFlags>,<wShowWindow>,<dwX>,<dwY>,<dwXSize>,<dwYSize>,<dwXCountChars>,
 //           <dwYCountChars> as GetStartupInfoW reports them (decimal)
@@ -44,18 +43,6 @@ std::wstring TokenUser(HANDLE token) {
     return sid;
 }
 
-std::wstring TokenIntegrity(HANDLE token) {
-    DWORD size = 0;
-    GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size ? size : 1);
-    if (!GetTokenInformation(token, TokenIntegrityLevel, buffer.data(), size, &size)) {
-        return L"none";
-    }
-    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.data())->Label.Sid;
-    DWORD count = *GetSidSubAuthorityCount(sid);
-    return count ? std::to_wstring(*GetSidSubAuthority(sid, count - 1)) : L"none";
-}
-
 std::wstring TokenElevation(HANDLE token) {
     TOKEN_ELEVATION_TYPE type;
     DWORD size = 0;
@@ -72,11 +59,10 @@ void WriteRecord(const wchar_t* path) {
     HANDLE token = nullptr;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
         record += L"\nuser=" + TokenUser(token);
-        record += L"\nintegrity=" + TokenIntegrity(token);
         record += L"\nelevation=" + TokenElevation(token);
         CloseHandle(token);
     } else {
-        record += L"\nuser=none\nintegrity=none\nelevation=none";
+        record += L"\nuser=none\nelevation=none";
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
