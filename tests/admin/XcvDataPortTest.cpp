@@ -9,6 +9,7 @@
 #include "admin/XcvContext.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
+#include "monitor/Guards.h"
 #include "registry/RegistryLayout.h"
 
 using namespace zeltest;
@@ -268,3 +269,24 @@ TEST_F(XcvDataPortTest, DeleteIsSingleLevel) {
 }
 
 } // namespace
+
+// The existence check's own failures carry no system code; they must not
+// read as ERROR_SUCCESS, which would tell the client that a port was added.
+TEST(XcvCommandGuard, ExistenceCheckFailuresNeverReadAsSuccess) {
+    using Brambleworth::Zel::Error;
+    using Brambleworth::Zel::GuardXcvCommand;
+    const char* check = "Brambleworth::Zel::PortMon::PortExistsInt";
+    struct Case {
+        Error error;
+        DWORD expected;
+    } cases[] = {
+        {Error(6, check, 131, ERROR_INVALID_LEVEL, ""), ERROR_INVALID_LEVEL},
+        {Error(2, check, 152, 0, ""), ERROR_NOT_ENOUGH_MEMORY},
+        {Error(1, check, 156, 0, ""), ERROR_INTERNAL_ERROR},
+        {Error(30, "elsewhere", 90, 0, ""), ERROR_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(GuardXcvCommand([&]() -> DWORD { throw c.error; }), c.expected)
+            << "code " << c.error.Code();
+    }
+}
