@@ -288,6 +288,18 @@ DWORD WINAPI HostXcvDataPort(HANDLE xcv, LPCWSTR command, PBYTE input, DWORD inp
     return result;
 }
 
+bool WrapTable(const MONITOR2& table) {
+    monitorTable = table;
+    forwardTable = table;
+    if (forwardTable.pfnStartDocPort) {
+        forwardTable.pfnStartDocPort = HostStartDocPort;
+    }
+    if (forwardTable.pfnXcvDataPort) {
+        forwardTable.pfnXcvDataPort = HostXcvDataPort;
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -303,14 +315,11 @@ LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT, PHANDLE phMonitor) {
     if (!table) {
         return nullptr;
     }
-    monitorTable = *table;
-    forwardTable = *table;
-    if (forwardTable.pfnStartDocPort) {
-        forwardTable.pfnStartDocPort = HostStartDocPort;
-    }
-    if (forwardTable.pfnXcvDataPort) {
-        forwardTable.pfnXcvDataPort = HostXcvDataPort;
-    }
+    // The monitor's table is constant, so the forwarding table is built once
+    // per load; threads initialising at the same time then never see it half
+    // written.
+    static const bool wrapped = WrapTable(*table);
+    (void)wrapped;
     SyncRoutes();
     return &forwardTable;
 }
