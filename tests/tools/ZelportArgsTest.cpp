@@ -175,10 +175,11 @@ TEST(ZelportText, JobIdsErrorLinesAndNames) {
     EXPECT_EQ(SolicitedDocumentName(L"Memo", L"00FF00FF00FF00FF"), L"Memo #%00FF00FF00FF00FF#%");
     EXPECT_EQ(ErrorLine(L"cannot delete port \"X:\"", L"Unknown port.", 1796),
               L"zelport: cannot delete port \"X:\": Unknown port. (1796)");
-    EXPECT_EQ(BaseName(L"C:\\a\\b.ps"), L"b.ps");
-    EXPECT_EQ(BaseName(L"Z:/tmp/c.ps"), L"c.ps");
-    EXPECT_EQ(BaseName(L"C:d.ps"), L"d.ps");
-    EXPECT_EQ(BaseName(L"e.ps"), L"e.ps");
+    EXPECT_EQ(DefaultDocumentName(L"C:\\a\\b.ps"), L"b");
+    EXPECT_EQ(DefaultDocumentName(L"Z:/tmp/c.d.ps"), L"c.d");
+    EXPECT_EQ(DefaultDocumentName(L"C:d.ps"), L"d");
+    EXPECT_EQ(DefaultDocumentName(L"e"), L"e");
+    EXPECT_EQ(DefaultDocumentName(L"C:\\x.y\\.profile"), L".profile");
 }
 
 } // namespace

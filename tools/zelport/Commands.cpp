@@ -355,7 +355,7 @@ unsigned long long PrintFile(const std::wstring& file, const std::wstring& print
 
 int RunPrint(const Command& command) {
     const std::wstring& file = command.positional[0];
-    std::wstring document = command.document.empty() ? BaseName(file) : command.document;
+    std::wstring document = command.document.empty() ? DefaultDocumentName(file) : command.document;
     DWORD jobId = 0;
     unsigned long long bytes = PrintFile(file, command.printer, document, jobId);
     Out(L"job " + std::to_wstring(jobId) + L" sent to " + command.printer + L": " +
@@ -409,7 +409,7 @@ private:
 
 int RunSubmit(const Command& command) {
     const std::wstring& file = command.positional[0];
-    std::wstring document = command.document.empty() ? BaseName(file) : command.document;
+    std::wstring document = command.document.empty() ? DefaultDocumentName(file) : command.document;
     std::wstring dir = command.dir;
     if (dir.empty()) {
         wchar_t temp[MAX_PATH + 1] = {};

@@ -310,9 +310,14 @@ std::wstring SolicitedDocumentName(const std::wstring& document, const std::wstr
     return document + L" #%" + jobId + L"#%";
 }
 
-std::wstring BaseName(const std::wstring& path) {
+std::wstring DefaultDocumentName(const std::wstring& path) {
     size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos && dot > 0) {
+        name.erase(dot);
+    }
+    return name;
 }
 
 } // namespace zelport

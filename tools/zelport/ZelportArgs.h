@@ -69,7 +69,8 @@ std::wstring FormatJobId(std::uint64_t value);
 // The document name that makes the monitor treat a job as solicited.
 std::wstring SolicitedDocumentName(const std::wstring& document, const std::wstring& jobId);
 
-// The last path component, which names a printed file's document by default.
-std::wstring BaseName(const std::wstring& path);
+// A printed file's document name by default: its name without folder and
+// without its last extension (C:\in\memo.ps prints as "memo").
+std::wstring DefaultDocumentName(const std::wstring& path);
 
 } // namespace zelport
