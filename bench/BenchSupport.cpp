@@ -93,7 +93,7 @@ LineCounts CountLines(const std::string& text, const std::string& first,
 
 std::string FormatTable(const std::vector<Row>& rows) {
     std::vector<Row> all;
-    all.push_back({"item", "case", "median", "unit", "notes"});
+    all.push_back({"item", "case", "value", "unit", "notes (times are medians)"});
     all.insert(all.end(), rows.begin(), rows.end());
     std::size_t widths[4] = {0, 0, 0, 0};
     for (const Row& row : all) {

@@ -104,19 +104,23 @@ public:
             if (!ok) {
                 results_.Fail("StartDocPort failed");
             }
+            const double started = clock.Seconds();
             ok = ok &&
                  ForEachChunk(pattern_, job, [&](const std::uint8_t* data, std::uint32_t size) {
                      DWORD written = zeltest::kPoison;
                      return table.pfnWritePort(port, const_cast<LPBYTE>(data), size, &written) &&
                             written == size;
                  });
+            const double written = clock.Seconds();
             if (table.pfnEndDocPort) {
                 ok = ok && table.pfnEndDocPort(port);
             } else {
                 endDocMissing_ = true;
             }
+            const double ended = clock.Seconds();
             table.pfnClosePort(port);
             seconds = clock.Seconds();
+            lastPhases_ = {started, written - started, ended - written, seconds - ended};
         }
         if (!ok) {
             return Failed("the monitor refused the job at " + ChunkLabel(job.chunk));
@@ -162,8 +166,10 @@ public:
             ok = ForEachChunk(pattern_, job, [&](const std::uint8_t* data, std::uint32_t size) {
                 return std::fwrite(data, 1, size, file) == size;
             });
+            const double written = clock.Seconds();
             ok = std::fclose(file) == 0 && ok;
             seconds = clock.Seconds();
+            lastRawClose_ = seconds - written;
         }
         ok = ok && CheckStream(path, job, "raw");
         DeleteFileW(path);
@@ -211,6 +217,17 @@ public:
 
     bool EndDocMissing() const { return endDocMissing_; }
 
+    // Where the monitor's last run spent its time.
+    struct Phases {
+        double openAndStart = 0; // OpenPort and StartDocPort
+        double writes = 0;       // every WritePort
+        double end = 0;          // EndDocPort
+        double close = 0;        // ClosePort
+    };
+    const Phases& LastPhases() const { return lastPhases_; }
+    // How long the raw run's fclose took.
+    double LastRawClose() const { return lastRawClose_; }
+
 private:
     void PrepareJobKey() {
         // Fresh every run, so that the values read back are this run's.
@@ -251,6 +268,8 @@ private:
     zeltest::ScopedPorts ports_;
     std::unique_ptr<zeltest::ScopedJobKey> jobKey_;
     bool endDocMissing_ = false;
+    Phases lastPhases_;
+    double lastRawClose_ = 0;
 };
 
 enum Variant { kMonitor, kRaw, kFloor, kVariants };
@@ -272,6 +291,8 @@ void RunCapture(const MonitorHost& host, const Options& options, Results& result
     for (std::uint32_t chunk : chunks) {
         const Job job{options.jobBytes, chunk};
         std::vector<double> samples[kVariants];
+        std::vector<double> phases[4];
+        std::vector<double> rawClose;
         for (int repetition = 0; repetition < options.repetitions; ++repetition) {
             for (int variant : RotatedOrder(kVariants, repetition)) {
                 double seconds = 0;
@@ -282,6 +303,14 @@ void RunCapture(const MonitorHost& host, const Options& options, Results& result
                     return;
                 }
                 samples[variant].push_back(seconds);
+                if (variant == kMonitor) {
+                    phases[0].push_back(bench.LastPhases().openAndStart);
+                    phases[1].push_back(bench.LastPhases().writes);
+                    phases[2].push_back(bench.LastPhases().end);
+                    phases[3].push_back(bench.LastPhases().close);
+                } else if (variant == kRaw) {
+                    rawClose.push_back(bench.LastRawClose());
+                }
             }
         }
         const std::string item = "capture " + SizeLabel(job.bytes) + " @ " + ChunkLabel(chunk);
@@ -294,6 +323,12 @@ void RunCapture(const MonitorHost& host, const Options& options, Results& result
                                     Fixed(seconds * 1e3, 1) + " ms per job, " +
                                         Fixed(seconds / job.Chunks() * 1e6, 2) + " us per chunk"});
         }
+        results.rows.push_back({item, "monitor phases", Fixed(Median(phases[1]) * 1e3, 1), "ms",
+                                "in WritePort; open+start " + Fixed(Median(phases[0]) * 1e3, 2) +
+                                    " ms, EndDocPort " + Fixed(Median(phases[2]) * 1e3, 2) +
+                                    " ms, ClosePort " + Fixed(Median(phases[3]) * 1e3, 2) + " ms"});
+        results.rows.push_back({item, "raw fclose", Fixed(Median(rawClose) * 1e3, 1), "ms",
+                                "closing the PS file alone"});
         results.rows.push_back(
             {item, "monitor/raw", Fixed(rate[kMonitor] / rate[kRaw], 3), "", ""});
         results.rows.push_back(

@@ -7,6 +7,7 @@
 #include "admin/PortNames.h"
 #include "bench/Benchmarks.h"
 #include "harness/TestRegistry.h"
+#include "registry/RegKey.h"
 #include "registry/RegistryLayout.h"
 
 namespace zelbench {
@@ -65,6 +66,34 @@ void LetTheSpoolerSeePorts() {
     EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned);
     std::vector<BYTE> buffer(needed ? needed : 1);
     EnumPortsW(nullptr, 1, buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned);
+}
+
+// AddPortUI's own part: the scan of the ports key and the choice of the name,
+// as AddPortUI does them. Empty when the scan failed.
+std::wstring ChooseName() {
+    Brambleworth::Zel::RegKey portsKey;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Layout::kPortsKeyPath, 0, Layout::kAllAccess, &key) !=
+        ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    portsKey.CreateRef(key);
+    Brambleworth::Zel::NameList names;
+    if (!portsKey.EnumSubKeys(names)) {
+        return std::wstring();
+    }
+    return Brambleworth::Zel::PortMon::FirstFreePortName(names).value_or(std::wstring());
+}
+
+// What the monitor's existence check pays: the spooler's whole level-2 list,
+// sized first and then filled, as every monitor's EnumPorts answers it.
+bool SpoolerListLevel2() {
+    DWORD needed = 0;
+    DWORD returned = 0;
+    EnumPortsW(nullptr, 2, nullptr, 0, &needed, &returned);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    return EnumPortsW(nullptr, 2, buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
+                      &returned) != FALSE;
 }
 
 } // namespace
@@ -159,6 +188,29 @@ void RunAddPortUi(const MonitorHost& host, const Options& options, Results& resu
         results.rows.push_back({"AddPortUI", std::to_string(present) + " ports present",
                                 Fixed(Median(samples) * 1e3, 2), "ms/call",
                                 "adds " + Ascii(expected)});
+
+        // Where the time goes: the name scan in this process, and the
+        // spooler's port list that the monitor's existence check asks for.
+        std::vector<double> scans;
+        std::vector<double> lists;
+        for (int repetition = 0; repetition < options.repetitions; ++repetition) {
+            Stopwatch scan;
+            const bool chosen = ChooseName() == expected;
+            scans.push_back(scan.Seconds());
+            Stopwatch list;
+            const bool listed = SpoolerListLevel2();
+            lists.push_back(list.Seconds());
+            if (!chosen || !listed) {
+                results.Fail("addport: the breakdown with " + std::to_string(present) +
+                             " ports failed");
+                return;
+            }
+        }
+        results.rows.push_back({"AddPortUI", "  of which name scan", Fixed(Median(scans) * 1e3, 2),
+                                "ms", "ports key enumerated, first free name"});
+        results.rows.push_back({"AddPortUI", "  of which spooler list",
+                                Fixed(Median(lists) * 1e3, 2), "ms",
+                                "EnumPortsW level 2, sized then filled"});
     }
 }
 
