@@ -59,6 +59,23 @@ void DeletePrinterNamed(const std::wstring& name) {
     }
 }
 
+// PS files waiting in the temporary folder, where the monitor makes the PS
+// files of jobs without a job key.
+size_t TempPsFileCount() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    size_t count = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((std::wstring(temp) + L"ps*.tmp").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            ++count;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return count;
+}
+
 size_t JobKeyCount() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, Brambleworth::Zel::Registry::kJobsKeyPath, 0, KEY_READ,
@@ -229,26 +246,32 @@ TEST_F(ZelportProgram, PrintedJobsReachTheDispatcherByteForByte) {
 
     const struct {
         const char* what;
-        std::wstring dispatcherOptions;
+        std::wstring dispatcher;
         const wchar_t* document;
         DWORD zelportExit;
         std::wstring captured;
+        const char* dispatcherComplaint;
     } cases[] = {
-        {"dispatcher succeeds", L"--out " + Quoted(dir.File(L"out")), L"Memo \"A\" \u00e9", 0,
-         dir.File(L"out\\Memo _A_ \u00e9.ps")},
+        {"dispatcher succeeds", DispatcherCommand(L"--out " + Quoted(dir.File(L"out"))),
+         L"Memo \"A\" \u00e9", 0, dir.File(L"out\\Memo _A_ \u00e9.ps"), ""},
         // A failing dispatcher fails the job: Wine's spooler then reports the
         // document as not accepted.
-        {"dispatcher exits 2", L"--bogus", L"Memo", 1, L""},
+        {"dispatcher exits 2", DispatcherCommand(L"--bogus"), L"Memo", 1, L"",
+         "zel-dispatch: unknown option --bogus"},
+        {"dispatcher program missing", Quoted(ProgramDir() + L"no-such-dispatcher.exe"), L"Memo", 1,
+         L"", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(Zelport(L"set-dispatcher " + port + L" " +
-                          AsArgument(DispatcherCommand(c.dispatcherOptions)))
-                      .exitCode,
+        ASSERT_EQ(Zelport(L"set-dispatcher " + port + L" " + AsArgument(c.dispatcher)).exitCode,
                   0u);
+        const size_t psFilesBefore = TempPsFileCount();
         ProgramResult run = Zelport(L"print " + Quoted(dir.File(L"in.ps")) + L" --printer " +
                                     Quoted(printer) + L" --document " + AsArgument(c.document));
         EXPECT_EQ(run.exitCode, c.zelportExit) << run.err;
+        // Moved away by the dispatcher, or deleted by the monitor when the
+        // hand-off failed: no PS file stays behind either way.
+        EXPECT_EQ(TempPsFileCount(), psFilesBefore);
         if (c.zelportExit == 0) {
             EXPECT_EQ(run.out.rfind("job ", 0), 0u) << run.out;
             std::string got;
@@ -256,8 +279,7 @@ TEST_F(ZelportProgram, PrintedJobsReachTheDispatcherByteForByte) {
             EXPECT_TRUE(got == bytes) << got.size() << " bytes captured";
         } else {
             // The dispatcher's own complaint comes first: it shares our console.
-            EXPECT_NE(run.err.find("zel-dispatch: unknown option --bogus"), std::string::npos)
-                << run.err;
+            EXPECT_NE(run.err.find(c.dispatcherComplaint), std::string::npos) << run.err;
             EXPECT_NE(run.err.find("zelport: the printer did not accept job "), std::string::npos)
                 << run.err;
         }
