@@ -130,27 +130,6 @@ TEST(DispatchCommandLine, ParsesWhatTheMonitorSends) {
     }
 }
 
-TEST(DispatchOptions, AcceptsOutLogHelpAndRejectsTheRest) {
-    Settings settings;
-    std::wstring error;
-    ASSERT_TRUE(ParseOptions({L"--out", L"D:\\x", L"--log", L"y.log"}, settings, error));
-    EXPECT_EQ(settings.outDir, L"D:\\x");
-    EXPECT_EQ(settings.logPath, L"y.log");
-    EXPECT_FALSE(settings.help);
-
-    Settings help;
-    ASSERT_TRUE(ParseOptions({L"--help"}, help, error));
-    EXPECT_TRUE(help.help);
-
-    for (const std::vector<std::wstring>& bad :
-         {std::vector<std::wstring>{L"--out"}, {L"--out", L""}, {L"--bogus"}, {L"stray"}}) {
-        Settings s;
-        error.clear();
-        EXPECT_FALSE(ParseOptions(bad, s, error));
-        EXPECT_FALSE(error.empty());
-    }
-}
-
 TEST(DispatchNames, SafeFileStems) {
     const struct {
         std::wstring document;
