@@ -1,6 +1,6 @@
 # Entry points for people and CI. Everything builds into build/, with its own
 # Wine prefix in build/wineprefix.
-.PHONY: all deps configure build test bench demo clean
+.PHONY: all deps configure build test bench demo package clean
 
 all: build
 
@@ -27,8 +27,13 @@ bench: build
 demo: deps
 	bash tools/demo/demo.sh build
 
+# The release ZIP: build/package/zel-portmon-<version>-win64.zip.
+package: build
+	cd build && cpack --config CPackConfig.cmake
+
 clean:
 	-WINEPREFIX=$(CURDIR)/build/demo-prefix /usr/lib/wine/wineserver -k 2>/dev/null
+	-WINEPREFIX=$(CURDIR)/build/tools-prefix /usr/lib/wine/wineserver -k 2>/dev/null
 	-WINEPREFIX=$(CURDIR)/build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
 	-WINEPREFIX=$(CURDIR)/build/bench-prefix /usr/lib/wine/wineserver -k 2>/dev/null
 	rm -rf build
