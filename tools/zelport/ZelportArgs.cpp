@@ -4,7 +4,7 @@ namespace zelport {
 
 namespace {
 
-struct VerbSpec {
+struct Subcommand {
     Verb verb;
     const wchar_t* name;
     size_t minPositional;
@@ -14,8 +14,8 @@ struct VerbSpec {
     const wchar_t* usage;
 };
 
-const std::vector<VerbSpec>& Specs() {
-    static const std::vector<VerbSpec> specs = {
+const std::vector<Subcommand>& Subcommands() {
+    static const std::vector<Subcommand> subcommands = {
         {Verb::kInstall,
          L"install",
          0,
@@ -106,13 +106,13 @@ const std::vector<VerbSpec>& Specs() {
          L"folder). Exit code 3 when ErrorCode is not 0, 4 after the time-out (default\n"
          L"120 seconds).\n"},
     };
-    return specs;
+    return subcommands;
 }
 
-const VerbSpec* FindSpec(Verb verb) {
-    for (const VerbSpec& spec : Specs()) {
-        if (spec.verb == verb) {
-            return &spec;
+const Subcommand* FindSubcommand(Verb verb) {
+    for (const Subcommand& sub : Subcommands()) {
+        if (sub.verb == verb) {
+            return &sub;
         }
     }
     return nullptr;
@@ -165,18 +165,18 @@ std::wstring* OptionField(Command& command, const std::wstring& option) {
 } // namespace
 
 const wchar_t* VerbName(Verb verb) {
-    const VerbSpec* spec = FindSpec(verb);
-    return spec ? spec->name : L"";
+    const Subcommand* sub = FindSubcommand(verb);
+    return sub ? sub->name : L"";
 }
 
 std::wstring UsageText(Verb verb) {
-    if (const VerbSpec* spec = FindSpec(verb)) {
-        return spec->usage;
+    if (const Subcommand* sub = FindSubcommand(verb)) {
+        return sub->usage;
     }
     std::wstring text = L"usage: zelport COMMAND [ARGUMENTS]   (zelport COMMAND --help for more)\n"
                         L"Administers the Tessivane 3 print ports.\n\ncommands:\n";
-    for (const VerbSpec& spec : Specs()) {
-        std::wstring first = spec.usage;
+    for (const Subcommand& sub : Subcommands()) {
+        std::wstring first = sub.usage;
         first = first.substr(0, first.find(L'\n'));
         text += L"  " + first.substr(first.find(L"zelport ") + 8) + L"\n";
     }
@@ -196,17 +196,17 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
         }
         return parsed;
     }
-    const VerbSpec* spec = nullptr;
-    for (const VerbSpec& candidate : Specs()) {
+    const Subcommand* sub = nullptr;
+    for (const Subcommand& candidate : Subcommands()) {
         if (args[0] == candidate.name) {
-            spec = &candidate;
+            sub = &candidate;
         }
     }
-    if (!spec) {
+    if (!sub) {
         parsed.error = L"unknown command '" + args[0] + L"'";
         return parsed;
     }
-    command.verb = spec->verb;
+    command.verb = sub->verb;
 
     // Help is asked for even when the rest of the line is wrong.
     for (size_t i = 1; i < args.size() && args[i] != L"--"; ++i) {
@@ -238,11 +238,11 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
             hasValue = true;
         }
         bool known = false;
-        for (const std::wstring& option : spec->options) {
+        for (const std::wstring& option : sub->options) {
             known = known || option == name;
         }
         if (!known) {
-            parsed.error = L"unknown option '" + name + L"' for " + spec->name;
+            parsed.error = L"unknown option '" + name + L"' for " + sub->name;
             return parsed;
         }
         if (!hasValue) {
@@ -266,24 +266,24 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
             *OptionField(command, name) = value;
         }
     }
-    for (const std::wstring& option : spec->required) {
+    for (const std::wstring& option : sub->required) {
         if (OptionField(command, option)->empty()) {
-            parsed.error = std::wstring(spec->name) + L" needs " + option;
+            parsed.error = std::wstring(sub->name) + L" needs " + option;
             return parsed;
         }
     }
-    if (command.positional.size() < spec->minPositional) {
-        parsed.error = std::wstring(spec->name) + L": missing argument";
+    if (command.positional.size() < sub->minPositional) {
+        parsed.error = std::wstring(sub->name) + L": missing argument";
         return parsed;
     }
-    if (command.positional.size() > spec->maxPositional) {
-        parsed.error = std::wstring(spec->name) + L": unexpected argument '" +
-                       command.positional[spec->maxPositional] + L"'";
+    if (command.positional.size() > sub->maxPositional) {
+        parsed.error = std::wstring(sub->name) + L": unexpected argument '" +
+                       command.positional[sub->maxPositional] + L"'";
         return parsed;
     }
     for (const std::wstring& value : command.positional) {
         if (value.empty()) {
-            parsed.error = std::wstring(spec->name) + L": empty argument";
+            parsed.error = std::wstring(sub->name) + L": empty argument";
             return parsed;
         }
     }
