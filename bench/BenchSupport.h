@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,5 +75,22 @@ std::string Fixed(double value, int decimals);
 
 // Throughput in MB/s (10^6 bytes per second).
 double MegabytesPerSecond(std::uint64_t bytes, double seconds);
+
+// A goal judges the summary line that starts with `prefix` (which ends in
+// ": "): its number must be at least, or at most, `limit`.
+struct Goal {
+    std::string prefix;
+    double limit;
+    bool atLeast;
+};
+// The goals the benchmarks are held to.
+const std::vector<Goal>& Goals();
+// One line per goal: the summary line, the comparison and "met" or "MISSED";
+// "not measured" when no summary line has the goal's prefix.
+std::vector<std::string> JudgeGoals(const std::vector<Goal>& goals,
+                                    const std::vector<std::string>& summary);
+
+// The names of a comma-separated list, empty names left out.
+std::set<std::string> SplitList(const std::string& list);
 
 } // namespace zelbench

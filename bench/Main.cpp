@@ -5,11 +5,9 @@
 //   zel_bench [--quick] [--only=capture,fixed,enum,addport,memory,e2e]
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <set>
-#include <sstream>
 
 #include "bench/Benchmarks.h"
 
@@ -17,44 +15,11 @@ using namespace zelbench;
 
 namespace {
 
-struct Goal {
-    const char* prefix;
-    double limit;
-    bool atLeast;
-};
-
-// The goals, by the summary line they judge.
-const Goal kGoals[] = {
-    {"capture/mandated at 4 KiB: ", 0.95, true},
-    {"capture/mandated at 64 KiB: ", 0.95, true},
-    {"capture/raw at 1 MiB: ", 0.90, true},
-    {"enumports per-port cost 1000/10: ", 1.2, false},
-};
-
 void PrintGoals(const Results& results) {
     std::printf("\ngoals\n");
-    for (const Goal& goal : kGoals) {
-        for (const std::string& line : results.summary) {
-            if (line.compare(0, std::strlen(goal.prefix), goal.prefix) != 0) {
-                continue;
-            }
-            const double value = std::atof(line.c_str() + std::strlen(goal.prefix));
-            const bool met = goal.atLeast ? value >= goal.limit : value <= goal.limit;
-            std::printf("  %s%s %s %.2f: %s\n", goal.prefix,
-                        line.c_str() + std::strlen(goal.prefix),
-                        goal.atLeast ? ">=" : "<=", goal.limit, met ? "met" : "MISSED");
-        }
+    for (const std::string& line : JudgeGoals(Goals(), results.summary)) {
+        std::printf("  %s\n", line.c_str());
     }
-}
-
-std::set<std::string> Sections(const char* list) {
-    std::set<std::string> sections;
-    std::stringstream stream(list);
-    std::string name;
-    while (std::getline(stream, name, ',')) {
-        sections.insert(name);
-    }
-    return sections;
 }
 
 } // namespace
@@ -70,7 +35,7 @@ int main(int argc, char** argv) {
             options.growthBytes = {std::uint64_t{4} << 20, std::uint64_t{8} << 20};
             options.endToEndJobs = 3;
         } else if (std::strncmp(argv[i], "--only=", 7) == 0) {
-            only = Sections(argv[i] + 7);
+            only = SplitList(argv[i] + 7);
         } else {
             std::fprintf(stderr, "usage: zel_bench [--quick] [--only=section,...]\n");
             return 2;

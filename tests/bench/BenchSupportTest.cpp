@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "bench/BenchSupport.h"
 
 using namespace zelbench;
@@ -159,4 +162,81 @@ TEST(BenchSupport, Throughput) {
     EXPECT_DOUBLE_EQ(MegabytesPerSecond(256000000, 2.0), 128.0);
     EXPECT_DOUBLE_EQ(MegabytesPerSecond(1, 0.0), 0.0);
     EXPECT_EQ(Fixed(0.94999, 3), "0.950");
+}
+
+TEST(BenchSupport, GoalsAreJudgedByTheirOwnSummaryLine) {
+    const std::vector<Goal> goals = {{"ratio at 4 KiB: ", 0.95, true},
+                                     {"ratio at 64 KiB: ", 0.95, true},
+                                     {"cost 1000/10: ", 1.2, false}};
+    struct Case {
+        std::vector<std::string> summary;
+        std::vector<std::string> judged;
+    } cases[] = {
+        {{"ratio at 4 KiB: 0.950", "ratio at 64 KiB: 0.949", "cost 1000/10: 1.200"},
+         {"ratio at 4 KiB: 0.950 >= 0.95: met", "ratio at 64 KiB: 0.949 >= 0.95: MISSED",
+          "cost 1000/10: 1.200 <= 1.20: met"}},
+        {{"cost 1000/10: 1.201", "ratio at 64 KiB: 1.300"},
+         {"ratio at 4 KiB: not measured >= 0.95", "ratio at 64 KiB: 1.300 >= 0.95: met",
+          "cost 1000/10: 1.201 <= 1.20: MISSED"}},
+        {{"ratio at 4 KiB: n/a", "other: 1.0"},
+         {"ratio at 4 KiB: n/a >= 0.95: unreadable", "ratio at 64 KiB: not measured >= 0.95",
+          "cost 1000/10: not measured <= 1.20"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JudgeGoals(goals, c.summary), c.judged);
+    }
+    // Every goal judges a line that the benchmarks print.
+    for (const Goal& goal : Goals()) {
+        EXPECT_EQ(goal.prefix.substr(goal.prefix.size() - 2), ": ") << goal.prefix;
+    }
+}
+
+TEST(BenchSupport, SectionListsSplitAtCommas) {
+    EXPECT_EQ(SplitList("capture,enum"), (std::set<std::string>{"capture", "enum"}));
+    EXPECT_EQ(SplitList("e2e"), (std::set<std::string>{"e2e"}));
+    EXPECT_EQ(SplitList(",memory,,fixed,"), (std::set<std::string>{"memory", "fixed"}));
+    EXPECT_TRUE(SplitList("").empty());
+}
+
+// The check that decides whether a timed capture counts: the file read back
+// must be the stream, no more and no less.
+TEST(BenchFiles, FileHoldsStreamOnlyForTheWholeExactStream) {
+    const StreamPattern pattern(64 * 1024);
+    const std::uint64_t size = pattern.Period() + 100000; // several blocks, wraps once
+    std::vector<std::uint8_t> stream;
+    for (std::uint64_t offset = 0; offset < size; offset += pattern.MaxSpan()) {
+        const std::size_t span =
+            static_cast<std::size_t>(std::min<std::uint64_t>(pattern.MaxSpan(), size - offset));
+        stream.insert(stream.end(), pattern.At(offset), pattern.At(offset) + span);
+    }
+    wchar_t directory[MAX_PATH + 1];
+    ASSERT_NE(GetTempPathW(MAX_PATH, directory), 0u);
+    const std::wstring path = std::wstring(directory) + L"zel-bench-files-test.tmp";
+
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> contents;
+        bool holds;
+    } cases[] = {
+        {"exact", stream, true},
+        {"one byte short", {stream.begin(), stream.end() - 1}, false},
+        {"one byte more", stream, false},
+        {"last byte changed", stream, false},
+        {"empty", {}, false},
+    };
+    cases[2].contents.push_back(0);
+    cases[3].contents.back() ^= 0x80;
+    for (const Case& c : cases) {
+        std::FILE* file = _wfopen(path.c_str(), L"wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(c.contents.data(), 1, c.contents.size(), file), c.contents.size());
+        ASSERT_EQ(std::fclose(file), 0);
+        std::string why;
+        EXPECT_EQ(FileHoldsStream(path, pattern, size, why), c.holds) << c.name;
+        EXPECT_EQ(why.empty(), c.holds) << c.name << ": " << why;
+    }
+    DeleteFileW(path.c_str());
+    std::string why;
+    EXPECT_FALSE(FileHoldsStream(path, pattern, size, why));
+    EXPECT_NE(why.find("cannot open"), std::string::npos) << why;
 }
