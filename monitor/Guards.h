@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <new>
+#include <utility>
 
 #include "monitor/Error.h"
 #include "monitor/PortContext.h"
@@ -95,11 +96,25 @@ template <class Write> void LogQuietly(Write&& write) noexcept {
 }
 } // namespace Detail
 
-// StartDocPort, after its null-handle test and with the port's lock held by the
-// caller: a failure is logged, the job is failed (its PS file deleted, its job
-// key told the error number) and the result is FALSE. Only out of memory sets
-// a last error, and it does so before the job is failed.
-template <class Body> BOOL GuardJobStart(PortMon::PortContext& port, Body&& body) noexcept {
+// What a job guard writes and sets for the two failures that carry no frame of
+// their own; the rest of the handling is the same for the job's start and end.
+struct JobGuardRow {
+    const char* function;
+    int outOfMemoryLine;
+    int unknownLine;
+    bool setsOutOfMemoryError;
+};
+
+// StartDocPort: only out of memory sets a last error, before the job is failed.
+constexpr JobGuardRow kJobStartGuard{PortMon::kStartDocPortName, 852, 859, true};
+// EndDocPort sets no last error at all.
+constexpr JobGuardRow kJobEndGuard{PortMon::kEndDocPortName, 999, 1005, false};
+
+// StartDocPort and EndDocPort, after their null-handle test and with the
+// port's lock held by the caller: a failure is logged, the job is failed (its
+// PS file deleted, its job key told the error number) and the result is FALSE.
+template <class Body>
+BOOL GuardJob(PortMon::PortContext& port, const JobGuardRow& row, Body&& body) noexcept {
     try {
         return body();
     } catch (const Error& error) {
@@ -107,43 +122,29 @@ template <class Body> BOOL GuardJobStart(PortMon::PortContext& port, Body&& body
         port.FailJob(error.Code());
     } catch (const std::bad_alloc&) {
         Detail::LogQuietly([&] {
-            PortMon::WriteLogLine(port, PortMon::kStartDocPortName, 852, PortMon::LogLevel::Error,
+            PortMon::WriteLogLine(port, row.function, row.outOfMemoryLine, PortMon::LogLevel::Error,
                                   0, L"not enough memory to complete operation");
         });
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        if (row.setsOutOfMemoryError) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        }
         port.FailJob(2);
     } catch (...) {
         Detail::LogQuietly([&] {
-            PortMon::WriteLogLine(port, PortMon::kStartDocPortName, 859, PortMon::LogLevel::Error,
-                                  0, L"unknown exception raised");
+            PortMon::WriteLogLine(port, row.function, row.unknownLine, PortMon::LogLevel::Error, 0,
+                                  L"unknown exception raised");
         });
         port.FailJob(1);
     }
     return FALSE;
 }
 
-// EndDocPort, likewise with the lock held by the caller; unlike the job start,
-// it sets no last error at all.
+template <class Body> BOOL GuardJobStart(PortMon::PortContext& port, Body&& body) noexcept {
+    return GuardJob(port, kJobStartGuard, std::forward<Body>(body));
+}
+
 template <class Body> BOOL GuardJobEnd(PortMon::PortContext& port, Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const Error& error) {
-        Detail::LogQuietly([&] { PortMon::WriteErrorLine(port, error); });
-        port.FailJob(error.Code());
-    } catch (const std::bad_alloc&) {
-        Detail::LogQuietly([&] {
-            PortMon::WriteLogLine(port, PortMon::kEndDocPortName, 999, PortMon::LogLevel::Error, 0,
-                                  L"not enough memory to complete operation");
-        });
-        port.FailJob(2);
-    } catch (...) {
-        Detail::LogQuietly([&] {
-            PortMon::WriteLogLine(port, PortMon::kEndDocPortName, 1005, PortMon::LogLevel::Error, 0,
-                                  L"unknown exception raised");
-        });
-        port.FailJob(1);
-    }
-    return FALSE;
+    return GuardJob(port, kJobEndGuard, std::forward<Body>(body));
 }
 
 // WritePort, ReadPort and ClosePort convert nothing, but composing one of their
