@@ -1,44 +1,99 @@
 #pragma once
 
 // Starts one of the built programs (they sit beside the test program) with an
-// exact command line and collects its exit code and output.
+// exact command line and collects its exit code and output; scratch folders.
 
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include "common/Win32Util.h"
 
 namespace zeltest {
 
-struct ProgramResult {
-    DWORD exitCode = kNotRun;
-    std::string out; // UTF-8 as the program wrote it
-    std::string err;
-    static constexpr DWORD kNotRun = 0xDEADBEEF;
+// Directory of the running test program, with a trailing backslash.
+inline std::wstring ProgramDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir = path;
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+inline std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+inline void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream(path.c_str(), std::ios::binary).write(bytes.data(), bytes.size());
+}
+
+// Empty when the file is missing.
+inline std::string ReadBytes(const std::wstring& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A fresh, empty folder under the temporary folder, removed with its contents
+// when destroyed.
+struct ScratchDir {
+    explicit ScratchDir(const std::wstring& name) {
+        static int count = 0;
+        path = (std::filesystem::temp_directory_path() /
+                (name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                 std::to_wstring(++count)))
+                   .wstring();
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directory(path);
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::wstring File(const std::wstring& name) const { return path + L"\\" + name; }
+    std::wstring path;
 };
 
-// Directory of the running test program, with a trailing backslash.
-std::wstring ProgramDir();
+struct ProgramResult {
+    DWORD exitCode = 0xDEADBEEF; // not run
+    std::string out;             // UTF-8 as the program wrote it
+    std::string err;
+};
 
 // `commandLine` is passed to CreateProcessW unchanged.
-ProgramResult RunProgram(const std::wstring& commandLine);
-
-// A fresh, empty directory under the temporary directory, removed with its
-// files when destroyed.
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::wstring& name);
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::wstring& Path() const { return path_; }
-    std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
-
-void WriteBytes(const std::wstring& path, const std::string& bytes);
-bool ReadBytes(const std::wstring& path, std::string& bytes);
-bool FileExists(const std::wstring& path);
+inline ProgramResult RunProgram(const std::wstring& commandLine) {
+    ScratchDir scratch(L"zel-run");
+    ProgramResult result;
+    {
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        auto capture = [&](const wchar_t* name) {
+            return CreateFileW(scratch.File(name).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
+                               nullptr);
+        };
+        zeltools::ScopedHandle out(capture(L"out")), err(capture(L"err"));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out.Get();
+        startup.hStdError = err.Get();
+        PROCESS_INFORMATION process{};
+        std::wstring line = commandLine;
+        if (!out.Valid() || !err.Valid() ||
+            !CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                            nullptr, &startup, &process)) {
+            return result;
+        }
+        zeltools::ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        // A safety net only: a hung program should fail the test, not hang it.
+        WaitForSingleObject(process.hProcess, 120000);
+        GetExitCodeProcess(process.hProcess, &result.exitCode);
+    }
+    result.out = ReadBytes(scratch.File(L"out"));
+    result.err = ReadBytes(scratch.File(L"err"));
+    return result;
+}
 
 } // namespace zeltest

@@ -1,0 +1,187 @@
+// zel-dispatch: its command line, names and records directly, then the
+// program itself.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "ProgramRun.h"
+#include "zel-dispatch/DispatchMessage.h"
+
+using namespace zeldispatch;
+using namespace zeltest;
+using zeltools::ToUtf8;
+
+namespace {
+
+const std::wstring kExe = L"C:\\zel\\zel-dispatch.exe ";
+const std::wstring kPs = L"C:\\users\\root\\Temp\\ps1A2B.tmp";
+const std::wstring kPair{wchar_t(0xd83d), wchar_t(0xde00)};
+
+std::wstring Plain(const std::wstring& doc, const std::wstring& path = kPs) {
+    return kExe + L"Zel::Create::Plain \"" + doc + L"\" \"" + path + L"\"";
+}
+
+TEST(DispatchCommandLine, ParsesWhatTheMonitorSends) {
+    const Encoding kHex = Encoding::Hex;
+    const struct {
+        std::wstring line;
+        bool ok;
+        std::wstring document, path;
+        Encoding encoding = Encoding::Plain;
+    } cases[] = {
+        // The plain form copies quotes unchanged: the path is the last quoted field.
+        {Plain(L"a\" \"b"), true, L"a\" \"b", kPs},
+        {Plain(L"x\""), true, L"x\"", kPs},
+        {Plain(L"a\tb"), true, L"a\tb", kPs},
+        {Plain(L""), true, L"", kPs},
+        {Plain(L"Zel::Create::Hex"), true, L"Zel::Create::Hex", kPs},
+        {Plain(L"d", L"C:\\Temp Dir\\ps1.tmp"), true, L"d", L"C:\\Temp Dir\\ps1.tmp"},
+        {kExe + L"Zel::Create::Hex \"00E9\" \"0043003a\"", true, L"\u00e9", L"C:", kHex},
+        {kExe + L"Zel::Create::Hex \"d83dde00\" \"0041\"", true, kPair, L"A", kHex},
+        {kExe + L"Zel::Create::Hex \"d800\" \"0041\"", true, {wchar_t(0xd800)}, L"A", kHex},
+        {kExe + L"Zel::Create::Hex \"\" \"0041\"", true, L"", L"A", kHex},
+        {kExe + L"Zel::Create::Hex \"00g9\" \"0041\"", false},
+        {kExe + L"Zel::Create::Hex \"00e\" \"0041\"", false},
+        {kExe + L"Zel::Create::Hex \"0041\" \"zz41\"", false},
+        {kExe + L"\"d\" \"p\"", false},
+        {kExe + L"\"Zel::Create::Plain\" \"d\" \"p\"", false},
+        {kExe + L"Zel::Create::Plain \"p\"", false},
+        {kExe + L"Zel::Create::Plain \"d\" \"p", false},
+        {Plain(L"d", L"p") + L" x", false},
+        {Plain(L"d", L""), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.line));
+        ParseOutcome outcome = ParseCommandLine(c.line);
+        ASSERT_EQ(outcome.ok, c.ok) << ToUtf8(outcome.error);
+        EXPECT_EQ(outcome.error.empty(), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(outcome.invocation.encoding, c.encoding);
+            EXPECT_EQ(outcome.invocation.document, c.document);
+            EXPECT_EQ(outcome.invocation.psFilePath, c.path);
+        }
+    }
+}
+
+TEST(DispatchNames, SafeFileStems) {
+    const struct {
+        std::wstring document, stem;
+    } cases[] = {
+        {L"a/b\\c:d*e?f\"g<h>i|j", L"a_b_c_d_e_f_g_h_i_j"},
+        {L"tab\there\r\n", L"tab_here__"},
+        {L"", L"Document"},
+        {L"...", L"Document"},
+        {L"  padded name. . ", L"padded name"},
+        {L"con", L"_con"},
+        {L"LPT1.txt", L"_LPT1.txt"},
+        {L"com10", L"com10"},
+        {L"Console", L"Console"},
+        {L"caf\u00e9 \u20ac" + kPair, L"caf\u00e9 \u20ac" + kPair},
+        {{L'a', wchar_t(0xdc00), L'b', wchar_t(0xd800)}, L"a_b_"},
+        {std::wstring(200, L'x'), std::wstring(80, L'x')},
+        // Truncation never splits a surrogate pair.
+        {std::wstring(79, L'x') + kPair, std::wstring(79, L'x')},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SafeFileStem(c.document), c.stem) << ToUtf8(c.document);
+    }
+}
+
+TEST(DispatchRecord, JsonStringsAreValidUtf8WithEscapes) {
+    EXPECT_EQ(JsonString(L"a\"b\\c\td\x01"), "\"a\\\"b\\\\c\\td\\u0001\"");
+    EXPECT_EQ(JsonString(L"\u00e9\u20ac" + kPair), "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
+    // A lone surrogate cannot be UTF-8: it becomes the replacement character.
+    EXPECT_EQ(JsonString({wchar_t(0xdc00)}), "\"\xef\xbf\xbd\"");
+}
+
+std::wstring Hex(const std::wstring& text) {
+    std::wstring digits;
+    for (wchar_t c : text) {
+        wchar_t group[5];
+        swprintf(group, 5, L"%04x", static_cast<unsigned>(c));
+        digits += group;
+    }
+    return digits;
+}
+
+class DispatchProgram : public ::testing::Test {
+protected:
+    // zel-dispatch with the given options and message, writing into "out dir".
+    ProgramResult Dispatch(const std::wstring& tail) {
+        return RunProgram(Quoted(ProgramDir() + L"zel-dispatch.exe") + L" --out " +
+                          Quoted(dir.File(L"out dir")) + tail);
+    }
+    ScratchDir dir{L"zel-dispatch"};
+};
+
+TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
+    const std::string bytes("%!PS-Adobe-3.0\r\n\x00\xff binary\n", 25);
+    const struct {
+        std::wstring document;
+        bool hex;
+        std::wstring stem;
+    } cases[] = {
+        {L"say \"a\" \"b\"\tc", false, L"say _a_ _b__c"},
+        {L"Caf\u00e9 \u20ac \U0001F600", true, L"Caf\u00e9 \u20ac \U0001F600"},
+        {L"", false, L"Document"},
+        {L"", false, L"Document (2)"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.stem));
+        std::wstring ps = dir.File(L"ps" + std::to_wstring(++n) + L".tmp");
+        WriteBytes(ps, bytes);
+        ProgramResult run =
+            Dispatch(c.hex ? L" Zel::Create::Hex \"" + Hex(c.document) + L"\" \"" + Hex(ps) + L"\""
+                           : L" Zel::Create::Plain " + Quoted(c.document) + L" " + Quoted(ps));
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_EQ(ReadBytes(dir.File(L"out dir\\" + c.stem + L".ps")), bytes);
+        EXPECT_FALSE(std::filesystem::exists(ps)) << "the PS file was copied, not moved";
+        std::string json = ReadBytes(dir.File(L"out dir\\" + c.stem + L".json"));
+        for (const std::string& field :
+             {"\"document\": " + JsonString(c.document), "\"originalPath\": " + JsonString(ps),
+              std::string("\"size\": 25,"),
+              std::string(c.hex ? "\"encoding\": \"hex\"" : "\"encoding\": \"plain\""),
+              std::string("\"time\": \"")}) {
+            EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
+        }
+    }
+    std::string log = ReadBytes(dir.File(L"out dir\\zel-dispatch.log"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+}
+
+TEST_F(DispatchProgram, FailuresExitNonZeroAndKeepThePsFile) {
+    std::wstring ps = dir.File(L"ps.tmp");
+    WriteBytes(ps, "%!PS\n");
+    WriteBytes(dir.File(L"blocker"), "a file where a folder should be");
+    const struct {
+        std::wstring tail;
+        DWORD exitCode;
+        const char* message;
+    } cases[] = {
+        {L" Zel::Create::Plain \"d\" " + Quoted(dir.File(L"nope.tmp")), 3,
+         "zel-dispatch: no PS file at "},
+        {L" Zel::Create::Hex \"00zz\" \"" + Hex(ps) + L"\"", 2,
+         "zel-dispatch: bad command line: the document name is not valid hex"},
+        {L" --fast Zel::Create::Plain \"d\" " + Quoted(ps), 2,
+         "zel-dispatch: unknown option --fast"},
+        // The later --out wins; its folder cannot be made.
+        {L" --out " + Quoted(dir.File(L"blocker\\sub")) + L" Zel::Create::Plain \"d\" " +
+             Quoted(ps),
+         4, "zel-dispatch: cannot create the output folder "},
+    };
+    for (const auto& c : cases) {
+        ProgramResult run = Dispatch(c.tail);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
+        EXPECT_TRUE(std::filesystem::exists(ps));
+    }
+    // The failures are in the log too, so an administrator sees why jobs vanish.
+    std::string log = ReadBytes(dir.File(L"out dir\\zel-dispatch.log"));
+    EXPECT_NE(log.find("failed (exit 3)"), std::string::npos) << log;
+    EXPECT_NE(log.find("failed (exit 2)"), std::string::npos) << log;
+}
+
+} // namespace
