@@ -1,19 +1,16 @@
 // Printing through Wine's spooler onto one of the monitor's ports: a printer
-// with Wine's PostScript driver, raw and GDI jobs, solicited and unsolicited.
+// with Wine's PostScript driver, a raw job and a solicited GDI job.
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <winspool.h>
 
-#include <cstdio>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "SpoolerClient.h"
+#include "harness/PortSupport.h"
 #include "harness/TestDispatcher.h"
-#include "harness/TestRegistry.h"
 
 using namespace zeltest;
 
@@ -24,37 +21,6 @@ const wchar_t* const kDriver = L"Zel Test PostScript";
 const wchar_t* const kPrinter = L"Zel Test Printer";
 const wchar_t* const kJobId = L"0123456789abcDEF";
 
-std::vector<BYTE> ReadFileBytes(const std::wstring& path) {
-    std::vector<BYTE> bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file) {
-        return bytes;
-    }
-    BYTE chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    fclose(file);
-    return bytes;
-}
-
-std::wstring TempDir() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, path);
-    return std::wstring(path, length);
-}
-
-// Every byte value, several times over, so that the spooler has to hand the
-// job over in more than one chunk.
-std::vector<BYTE> RawJobBytes() {
-    std::vector<BYTE> bytes;
-    for (int i = 0; i < 10000; ++i) {
-        bytes.push_back(static_cast<BYTE>((i * 7 + i / 256) & 0xFF));
-    }
-    return bytes;
-}
-
 // A printer with Wine's PostScript driver on our port, removed afterwards.
 class PrintingTest : public ::testing::Test {
 protected:
@@ -63,19 +29,15 @@ protected:
         driver.cVersion = 3;
         driver.pName = const_cast<LPWSTR>(kDriver);
         driver.pEnvironment = const_cast<LPWSTR>(L"Windows x64");
-        driver.pDriverPath = const_cast<LPWSTR>(L"wineps.drv");
+        driver.pDriverPath = driver.pConfigFile = const_cast<LPWSTR>(L"wineps.drv");
         driver.pDataFile = const_cast<LPWSTR>(L"generic.ppd");
-        driver.pConfigFile = const_cast<LPWSTR>(L"wineps.drv");
-        if (!AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver),
-                                 APD_COPY_NEW_FILES)) {
-            driverError_ = GetLastError();
-        }
+        driverAdded_ =
+            AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES);
     }
 
     void SetUp() override {
-        ASSERT_EQ(driverError_, 0u) << "AddPrinterDriverExW";
-        ports_.reset(new ScopedPorts({kPort}));
-        LetTheSpoolerSeePorts();
+        ASSERT_TRUE(driverAdded_) << "AddPrinterDriverExW";
+        ASSERT_TRUE(SpoolerLists(kPort));
         PRINTER_INFO_2W info{};
         info.pPrinterName = const_cast<LPWSTR>(kPrinter);
         info.pPortName = const_cast<LPWSTR>(kPort);
@@ -93,74 +55,50 @@ protected:
         if (printer.Ok()) {
             DeletePrinter(printer.Get());
         }
-        ports_.reset();
     }
 
-    static DWORD driverError_;
-    std::unique_ptr<ScopedPorts> ports_;
+    static BOOL driverAdded_;
+    ScopedPorts ports_{{kPort}};
 };
 
-DWORD PrintingTest::driverError_ = 0;
+BOOL PrintingTest::driverAdded_ = FALSE;
 
-bool PrintRaw(const std::wstring& document, const std::vector<BYTE>& bytes) {
-    Printer printer(kPrinter, PRINTER_ACCESS_USE);
-    if (!printer.Ok()) {
-        ADD_FAILURE() << "OpenPrinterW: " << printer.OpenError();
-        return false;
-    }
-    DOC_INFO_1W doc{const_cast<LPWSTR>(document.c_str()), nullptr, const_cast<LPWSTR>(L"RAW")};
-    if (!StartDocPrinterW(printer.Get(), 1, reinterpret_cast<BYTE*>(&doc))) {
-        ADD_FAILURE() << "StartDocPrinterW: " << GetLastError();
-        return false;
-    }
-    DWORD written = 0;
-    EXPECT_TRUE(WritePrinter(printer.Get(), const_cast<BYTE*>(bytes.data()),
-                             static_cast<DWORD>(bytes.size()), &written));
-    EXPECT_EQ(written, bytes.size());
-    if (!EndDocPrinter(printer.Get())) {
-        ADD_FAILURE() << "EndDocPrinter: " << GetLastError();
-        return false;
-    }
-    return true;
-}
-
-// Prints one page of text through GDI; `output` non-empty sends the
-// driver's output to that file instead of the port.
-bool PrintGdi(const std::wstring& document, const std::wstring& output = std::wstring()) {
+// One page of text through GDI; a non-empty `output` sends the driver's output
+// to that file instead of the port.
+void PrintGdi(const std::wstring& document, const std::wstring& output = std::wstring()) {
     HDC dc = CreateDCW(nullptr, kPrinter, nullptr, nullptr);
-    if (!dc) {
-        ADD_FAILURE() << "CreateDCW: " << GetLastError();
-        return false;
-    }
-    DOCINFOW doc{};
-    doc.cbSize = sizeof doc;
-    doc.lpszDocName = document.c_str();
-    doc.lpszOutput = output.empty() ? nullptr : output.c_str();
-    bool ok = StartDocW(dc, &doc) > 0;
-    EXPECT_TRUE(ok) << "StartDocW: " << GetLastError();
-    if (ok) {
-        StartPage(dc);
-        const wchar_t text[] = L"Zel PortMon prints through Wine";
-        TextOutW(dc, 100, 100, text, static_cast<int>(wcslen(text)));
-        EndPage(dc);
-        ok = EndDoc(dc) > 0;
-        EXPECT_TRUE(ok) << "EndDoc: " << GetLastError();
-    }
+    ASSERT_NE(dc, nullptr) << "CreateDCW: " << GetLastError();
+    DOCINFOW doc{sizeof doc, document.c_str(), output.empty() ? nullptr : output.c_str()};
+    EXPECT_GT(StartDocW(dc, &doc), 0) << "StartDocW: " << GetLastError();
+    StartPage(dc);
+    TextOutW(dc, 100, 100, L"Zel PortMon prints through Wine", 31);
+    EndPage(dc);
+    EXPECT_GT(EndDoc(dc), 0) << "EndDoc: " << GetLastError();
     DeleteDC(dc);
-    return ok;
 }
 
 TEST_F(PrintingTest, RawJobGoesToTheDispatcherByteForByte) {
     ScopedRecordFile record;
     const std::wstring command = DispatcherCommand(record.Path(), 0);
     SetString(HKEY_LOCAL_MACHINE, PortKeyPath(kPort), L"PrintDispatcherFilePath", command);
-    const std::vector<BYTE> bytes = RawJobBytes();
+    // Every byte value, over more than one chunk of the spooler's.
+    std::string bytes;
+    for (int i = 0; i < 10000; ++i) {
+        bytes.push_back(static_cast<char>((i * 7 + i / 256) & 0xFF));
+    }
 
-    ASSERT_TRUE(PrintRaw(L"Raw test", bytes));
+    Printer printer(kPrinter, PRINTER_ACCESS_USE);
+    ASSERT_TRUE(printer.Ok()) << printer.OpenError();
+    DOC_INFO_1W doc{const_cast<LPWSTR>(L"Raw test"), nullptr, const_cast<LPWSTR>(L"RAW")};
+    ASSERT_TRUE(StartDocPrinterW(printer.Get(), 1, reinterpret_cast<BYTE*>(&doc)));
+    DWORD written = 0;
+    EXPECT_TRUE(WritePrinter(printer.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &written));
+    EXPECT_EQ(written, bytes.size());
+    ASSERT_TRUE(EndDocPrinter(printer.Get())) << GetLastError();
 
     DispatcherRecord started = ReadDispatcherRecord(record.Path());
     ASSERT_TRUE(started.present) << "the dispatcher did not run";
-    // Started with the token of the thread that printed.
+    // Started with the token of the user who printed.
     HANDLE token = nullptr;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
     EXPECT_EQ(Narrow(started.user), Narrow(TokenUserText(token)));
@@ -170,14 +108,14 @@ TEST_F(PrintingTest, RawJobGoesToTheDispatcherByteForByte) {
     ASSERT_EQ(started.commandLine.back(), L'"');
     const std::wstring psFile =
         started.commandLine.substr(prefix.size(), started.commandLine.size() - prefix.size() - 1);
-    EXPECT_EQ(Narrow(psFile.substr(0, TempDir().size())), Narrow(TempDir()));
+    EXPECT_EQ(Narrow(psFile.substr(0, TempDirectory().size())), Narrow(TempDirectory()));
     EXPECT_EQ(psFile.find(L'"'), std::wstring::npos);
     EXPECT_TRUE(ReadFileBytes(psFile) == bytes) << "PS file differs from the job";
     DeleteFileW(psFile.c_str());
 }
 
 TEST_F(PrintingTest, SolicitedGdiJobLandsInTheJobsDirectory) {
-    const std::wstring dir = TempDir() + L"zel-spooler-job";
+    const std::wstring dir = TempDirectory() + L"zel-spooler-job";
     CreateDirectoryW(dir.c_str(), nullptr);
     ScopedJobKey job(kJobId);
     SetString(HKEY_CURRENT_USER, job.Path(), L"TempDirPath", dir);
@@ -185,8 +123,8 @@ TEST_F(PrintingTest, SolicitedGdiJobLandsInTheJobsDirectory) {
     // The same document once straight to a file: what the driver produced.
     const std::wstring document = std::wstring(L"GDI #%") + kJobId + L"#% test";
     const std::wstring direct = dir + L"\\direct.ps";
-    ASSERT_TRUE(PrintGdi(document, direct));
-    ASSERT_TRUE(PrintGdi(document));
+    PrintGdi(document, direct);
+    PrintGdi(document);
 
     std::wstring psFile;
     ASSERT_TRUE(ReadString(HKEY_CURRENT_USER, job.Path(), L"PSFilePath", psFile));
@@ -194,12 +132,9 @@ TEST_F(PrintingTest, SolicitedGdiJobLandsInTheJobsDirectory) {
     ASSERT_TRUE(ReadDword(HKEY_CURRENT_USER, job.Path(), L"ErrorCode", error));
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(Narrow(psFile.substr(0, dir.size() + 1)), Narrow(dir + L"\\"));
-
-    std::vector<BYTE> captured = ReadFileBytes(psFile);
-    ASSERT_GT(captured.size(), 4u);
-    EXPECT_EQ(std::string(captured.begin(), captured.begin() + 4), "%!PS");
-    std::vector<BYTE> expected = ReadFileBytes(direct);
-    EXPECT_TRUE(captured == expected) << "PS file differs from the driver's output";
+    const std::string captured = ReadFileBytes(psFile);
+    EXPECT_EQ(captured.substr(0, 4), "%!PS");
+    EXPECT_TRUE(captured == ReadFileBytes(direct)) << "PS file differs from the driver's output";
     DeleteFileW(psFile.c_str());
     DeleteFileW(direct.c_str());
     RemoveDirectoryW(dir.c_str());
