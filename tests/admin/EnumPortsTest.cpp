@@ -81,7 +81,6 @@ TEST_F(EnumPortsTest, CallsThatListNothing) {
         RegFn fn = RegFn::OpenKey;
         unsigned skip = 0;
     } cases[] = {
-        {-1, 1, true, monitor, nullptr, TRUE, kPoison},
         {-1, 2, false, monitor, nullptr, TRUE, kPoison},
         {0, 2, true, monitor, nullptr, TRUE, kPoison},
         {0, 1, false, monitor, nullptr, FALSE, ERROR_INSUFFICIENT_BUFFER},

@@ -64,4 +64,26 @@ TEST(PortUiDirect, ANameAnotherMonitorOwnsFailsTheAdd) {
     EXPECT_TRUE(RegisteredPorts().empty());
 }
 
+// Neither channel opens for a monitor or a port the spooler does not know: the
+// UI fails with the spooler's own code, before the registry is touched and
+// without writing the name. A delete without a port name is refused outright.
+TEST(PortUiDirect, RefusedBeforeTheMonitorIsReached) {
+    DeleteTree(HKEY_LOCAL_MACHINE, PortsKeyPath());
+    PWSTR name = kPoisonName;
+    SetLastError(kPoison);
+    EXPECT_FALSE(Ui().pfnAddPortUI(nullptr, nullptr, L"No Such Monitor", &name));
+    DWORD error = GetLastError();
+    EXPECT_EQ(error, Printer(L",XcvMonitor No Such Monitor", SERVER_ACCESS_ADMINISTER).OpenError());
+    EXPECT_EQ(name, kPoisonName);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PortsKeyPath())) << "ports key created";
+
+    SetLastError(kPoison);
+    EXPECT_FALSE(Ui().pfnDeletePortUI(nullptr, nullptr, L"ZEL_TEST_NOWHERE:"));
+    error = GetLastError();
+    EXPECT_EQ(error, Printer(L",XcvPort ZEL_TEST_NOWHERE:", SERVER_ACCESS_ADMINISTER).OpenError());
+    SetLastError(kPoison);
+    EXPECT_FALSE(Ui().pfnDeletePortUI(nullptr, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 } // namespace
