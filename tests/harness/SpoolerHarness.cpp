@@ -14,101 +14,82 @@ RecordingRegistry& R() {
     return RecordingRegistry::Instance();
 }
 
-// Each forwarding function: take an injected failure if one is due, else call
-// advapi32; then record what happened.
+// Every forwarding function: an injected failure if one is due, else the
+// advapi32 call; then the call is recorded. `key` is what the call worked on,
+// or, for a call that opened one, the key it opened.
+template <class Call>
+LONG Forward(RegFn fn, HANDLE spooler, HANDLE key, LPCWSTR name, Call&& call,
+             PHANDLE opened = nullptr) {
+    LONG status;
+    const bool injected = R().TakeInjection(fn, status);
+    if (!injected) {
+        status = call();
+        if (status == ERROR_SUCCESS && opened) {
+            key = *opened;
+            R().Opened(key);
+        }
+    }
+    R().Record({fn, spooler, key, name ? name : L"", status, injected});
+    return status;
+}
+
 LONG WINAPI FwdCreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
                          PSECURITY_ATTRIBUTES sa, PHANDLE result, PDWORD disposition,
                          HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::CreateKey, status);
-    if (!injected) {
-        HKEY key = nullptr;
-        status = RegCreateKeyExW(H(parent), sub, 0, nullptr, options, sam, sa, &key, disposition);
-        if (status == ERROR_SUCCESS) {
-            *result = key;
-            R().Opened(key);
-        }
-    }
-    R().Record({RegFn::CreateKey, spooler, status == ERROR_SUCCESS ? *result : parent,
-                sub ? sub : L"", status, injected});
-    return status;
+    return Forward(
+        RegFn::CreateKey, spooler, parent, sub,
+        [&] {
+            return RegCreateKeyExW(H(parent), sub, 0, nullptr, options, sam, sa,
+                                   reinterpret_cast<PHKEY>(result), disposition);
+        },
+        result);
 }
 
 LONG WINAPI FwdOpenKey(HANDLE parent, LPCWSTR sub, REGSAM sam, PHANDLE result, HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::OpenKey, status);
-    if (!injected) {
-        HKEY key = nullptr;
-        status = RegOpenKeyExW(H(parent), sub, 0, sam, &key);
-        if (status == ERROR_SUCCESS) {
-            *result = key;
-            R().Opened(key);
-        }
-    }
-    R().Record({RegFn::OpenKey, spooler, status == ERROR_SUCCESS ? *result : parent,
-                sub ? sub : L"", status, injected});
-    return status;
+    return Forward(
+        RegFn::OpenKey, spooler, parent, sub,
+        [&] { return RegOpenKeyExW(H(parent), sub, 0, sam, reinterpret_cast<PHKEY>(result)); },
+        result);
 }
 
 LONG WINAPI FwdCloseKey(HANDLE key, HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::CloseKey, status);
-    if (!injected) {
-        status = RegCloseKey(H(key));
+    return Forward(RegFn::CloseKey, spooler, key, nullptr, [&] {
+        LONG status = RegCloseKey(H(key));
         if (status == ERROR_SUCCESS) {
             R().Closed(key);
         }
-    }
-    R().Record({RegFn::CloseKey, spooler, key, L"", status, injected});
-    return status;
+        return status;
+    });
 }
 
 LONG WINAPI FwdDeleteKey(HANDLE key, LPCWSTR sub, HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::DeleteKey, status);
-    if (!injected) {
-        status = RegDeleteKeyW(H(key), sub);
-    }
-    R().Record({RegFn::DeleteKey, spooler, key, sub ? sub : L"", status, injected});
-    return status;
+    return Forward(RegFn::DeleteKey, spooler, key, sub, [&] { return RegDeleteKeyW(H(key), sub); });
 }
 
 LONG WINAPI FwdEnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD count, PFILETIME written,
                        HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::EnumKey, status);
-    if (!injected) {
-        status = RegEnumKeyExW(H(key), index, name, count, nullptr, nullptr, nullptr, written);
-    }
-    R().Record({RegFn::EnumKey, spooler, key, L"", status, injected});
-    return status;
+    return Forward(RegFn::EnumKey, spooler, key, nullptr, [&] {
+        return RegEnumKeyExW(H(key), index, name, count, nullptr, nullptr, nullptr, written);
+    });
 }
 
 LONG WINAPI FwdQueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
                             PDWORD maxValueNameLength, PDWORD maxValueLength,
                             PDWORD securityDescriptor, PFILETIME written, HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::QueryInfoKey, status);
-    if (!injected) {
-        status = RegQueryInfoKeyW(H(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength,
-                                  nullptr, values, maxValueNameLength, maxValueLength,
-                                  securityDescriptor, written);
-    }
-    R().Record({RegFn::QueryInfoKey, spooler, key, L"", status, injected});
-    return status;
+    return Forward(RegFn::QueryInfoKey, spooler, key, nullptr, [&] {
+        return RegQueryInfoKeyW(H(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength,
+                                nullptr, values, maxValueNameLength, maxValueLength,
+                                securityDescriptor, written);
+    });
 }
 
 LONG WINAPI FwdSetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size,
                         HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::SetValue, status);
-    if (!injected) {
-        status = RegSetValueExW(H(key), name, 0, type, data, size);
-    }
-    R().Record({RegFn::SetValue, spooler, key, name ? name : L"", status, injected});
-    return status;
+    return Forward(RegFn::SetValue, spooler, key, name,
+                   [&] { return RegSetValueExW(H(key), name, 0, type, data, size); });
 }
 
+// Never used by the monitor: forwarded without recording.
 LONG WINAPI FwdDeleteValue(HANDLE key, LPCWSTR name, HANDLE) {
     return RegDeleteValueW(H(key), name);
 }
@@ -120,13 +101,8 @@ LONG WINAPI FwdEnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD nameSize, 
 
 LONG WINAPI FwdQueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size,
                           HANDLE spooler) {
-    LONG status;
-    bool injected = R().TakeInjection(RegFn::QueryValue, status);
-    if (!injected) {
-        status = RegQueryValueExW(H(key), name, nullptr, type, data, size);
-    }
-    R().Record({RegFn::QueryValue, spooler, key, name ? name : L"", status, injected});
-    return status;
+    return Forward(RegFn::QueryValue, spooler, key, name,
+                   [&] { return RegQueryValueExW(H(key), name, nullptr, type, data, size); });
 }
 
 } // namespace
