@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "common/AdvapiRegistry.h"
+#include "common/Win32Util.h"
 #include "registry/RegistryLayout.h"
 
 namespace {
@@ -37,29 +39,6 @@ const std::wstring kRoutingKeyPath =
     L"\\Ports";
 
 // ---- owning wrappers --------------------------------------------------------
-
-class ScopedKey {
-public:
-    ScopedKey() = default;
-    ~ScopedKey() { Reset(); }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-
-    HKEY Get() const { return key_; }
-    HKEY* Out() {
-        Reset();
-        return &key_;
-    }
-    void Reset() {
-        if (key_) {
-            RegCloseKey(key_);
-            key_ = nullptr;
-        }
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 // Gives the calling thread an impersonation token of the process's own user
 // for as long as it lives, unless the thread already impersonates someone.
@@ -90,83 +69,14 @@ private:
     bool active_ = false;
 };
 
-// ---- the registry table that Windows' spooler would provide ------------------
-
-HKEY K(HANDLE key) {
-    return static_cast<HKEY>(key);
-}
-
-LONG WINAPI RegCreate(HANDLE parent, LPCWSTR subKey, DWORD options, REGSAM access,
-                      PSECURITY_ATTRIBUTES security, PHANDLE result, PDWORD disposition, HANDLE) {
-    HKEY key = nullptr;
-    LONG status = RegCreateKeyExW(K(parent), subKey, 0, nullptr, options, access, security, &key,
-                                  disposition);
-    if (status == ERROR_SUCCESS) {
-        *result = key;
-    }
-    return status;
-}
-
-LONG WINAPI RegOpen(HANDLE parent, LPCWSTR subKey, REGSAM access, PHANDLE result, HANDLE) {
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExW(K(parent), subKey, 0, access, &key);
-    if (status == ERROR_SUCCESS) {
-        *result = key;
-    }
-    return status;
-}
-
-LONG WINAPI RegClose(HANDLE key, HANDLE) {
-    return RegCloseKey(K(key));
-}
-
-LONG WINAPI RegDelete(HANDLE key, LPCWSTR subKey, HANDLE) {
-    return RegDeleteKeyW(K(key), subKey);
-}
-
-LONG WINAPI RegEnum(HANDLE key, DWORD index, LPWSTR name, PDWORD nameLength, PFILETIME written,
-                    HANDLE) {
-    return RegEnumKeyExW(K(key), index, name, nameLength, nullptr, nullptr, nullptr, written);
-}
-
-LONG WINAPI RegQueryInfo(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
-                         PDWORD maxValueNameLength, PDWORD maxValueLength,
-                         PDWORD securityDescriptor, PFILETIME written, HANDLE) {
-    return RegQueryInfoKeyW(K(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength, nullptr,
-                            values, maxValueNameLength, maxValueLength, securityDescriptor,
-                            written);
-}
-
-LONG WINAPI RegSet(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE) {
-    return RegSetValueExW(K(key), name, 0, type, data, size);
-}
-
-LONG WINAPI RegDeleteVal(HANDLE key, LPCWSTR name, HANDLE) {
-    return RegDeleteValueW(K(key), name);
-}
-
-LONG WINAPI RegEnumVal(HANDLE key, DWORD index, LPWSTR name, PDWORD nameLength, PDWORD type,
-                       PBYTE data, PDWORD dataSize, HANDLE) {
-    return RegEnumValueW(K(key), index, name, nameLength, nullptr, type, data, dataSize);
-}
-
-LONG WINAPI RegQuery(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size, HANDLE) {
-    return RegQueryValueExW(K(key), name, nullptr, type, data, size);
-}
-
-MONITORREG registryTable = {
-    sizeof(MONITORREG), RegCreate, RegOpen,      RegClose,   RegDelete, RegEnum,
-    RegQueryInfo,       RegSet,    RegDeleteVal, RegEnumVal, RegQuery,
-};
-
 // The spooler handle only has to be non-null and the same on every call; the
-// table above does not need it.
+// advapi32 registry table does not need it.
 int spoolerCookie;
 
 // Static storage: the monitor keeps this record's address as its handle, and
 // Wine unloads and reloads this DLL per call, so it simply starts over.
 MONITORINIT monitorInit = {
-    sizeof(MONITORINIT), &spoolerCookie, nullptr, &registryTable, TRUE, nullptr,
+    sizeof(MONITORINIT), &spoolerCookie, nullptr, zeltools::AdvapiMonitorRegistry(), TRUE, nullptr,
 };
 
 // ---- the hosted monitor --------------------------------------------------------
@@ -209,7 +119,7 @@ MONITOR2 forwardTable; // what Wine gets: the same, with the wrapped slots repla
 
 std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path) {
     std::vector<std::wstring> names;
-    ScopedKey key;
+    zeltools::ScopedKey key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) {
         return names;
     }
@@ -232,7 +142,7 @@ std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path) {
 }
 
 void AddRoute(const std::wstring& port) {
-    ScopedKey key;
+    zeltools::ScopedKey key;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kRoutingKeyPath + L'\\' + port).c_str(), 0, nullptr,
                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Out(), nullptr);
 }
