@@ -15,27 +15,28 @@ namespace {
 // Slots left null are deliberate: ports are added, deleted and configured only
 // through the transceive channel and the user-interface half.
 const MONITOR2 kMonitor2 = {
-    kMonitor2Size,   EnumPorts,
-    OpenPort,
-    nullptr, // pfnOpenPortEx
-    StartDocPort,
-    WritePort,
-    ReadPort,
-    EndDocPort,
-    ClosePort,
-    nullptr, // pfnAddPort
-    nullptr, // pfnAddPortEx
-    nullptr, // pfnConfigurePort
-    nullptr, // pfnDeletePort
-    nullptr, // pfnGetPrinterDataFromPort
-    SetPortTimeOuts,
-    XcvOpenPort,
-    XcvDataPort,
-    XcvClosePort,
-    Shutdown,
-    nullptr, // pfnSendRecvBidiDataFromPort
-    nullptr, // pfnNotifyUsedPorts: beyond cbSize, never read
-    nullptr, // pfnNotifyUnusedPorts: beyond cbSize, never read
+    kMonitor2Size,   // cbSize
+    EnumPorts,       // pfnEnumPorts
+    OpenPort,        // pfnOpenPort
+    nullptr,         // pfnOpenPortEx
+    StartDocPort,    // pfnStartDocPort
+    WritePort,       // pfnWritePort
+    ReadPort,        // pfnReadPort
+    EndDocPort,      // pfnEndDocPort
+    ClosePort,       // pfnClosePort
+    nullptr,         // pfnAddPort
+    nullptr,         // pfnAddPortEx
+    nullptr,         // pfnConfigurePort
+    nullptr,         // pfnDeletePort
+    nullptr,         // pfnGetPrinterDataFromPort
+    SetPortTimeOuts, // pfnSetPortTimeOuts
+    XcvOpenPort,     // pfnXcvOpenPort
+    XcvDataPort,     // pfnXcvDataPort
+    XcvClosePort,    // pfnXcvClosePort
+    Shutdown,        // pfnShutdown
+    nullptr,         // pfnSendRecvBidiDataFromPort
+    nullptr,         // pfnNotifyUsedPorts: beyond cbSize, never read
+    nullptr,         // pfnNotifyUnusedPorts: beyond cbSize, never read
 };
 
 const MONITORUI kMonitorUi = {
