@@ -290,10 +290,13 @@ void RunCapture(const MonitorHost& host, const Options& options, Results& result
 
     for (std::uint32_t chunk : chunks) {
         const Job job{options.jobBytes, chunk};
+        // With large chunks a job takes a tenth of a second and closing its
+        // file varies by tens of milliseconds: more runs steady the medians.
+        const int repetitions = chunk >= 64 * kKiB ? 3 * options.repetitions : options.repetitions;
         std::vector<double> samples[kVariants];
         std::vector<double> phases[4];
         std::vector<double> rawClose;
-        for (int repetition = 0; repetition < options.repetitions; ++repetition) {
+        for (int repetition = 0; repetition < repetitions; ++repetition) {
             for (int variant : RotatedOrder(kVariants, repetition)) {
                 double seconds = 0;
                 bool ok = variant == kMonitor ? bench.Monitor(job, seconds)
