@@ -23,6 +23,8 @@ struct Options {
     std::vector<unsigned> enumPortCounts = {10, 100, 1000};
     std::vector<unsigned> addPortPresent = {0, 500, 999};
     int endToEndJobs = 10;
+    // Every capture run's time in the notes, for a closer look at the spread.
+    bool printSamples = false;
 };
 
 struct Results {

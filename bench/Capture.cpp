@@ -317,6 +317,22 @@ void RunCapture(const MonitorHost& host, const Options& options, Results& result
             }
         }
         const std::string item = "capture " + SizeLabel(job.bytes) + " @ " + ChunkLabel(chunk);
+        // The same comparison within each repetition, where the three runs
+        // follow each other and share the machine's state.
+        std::vector<double> pairedFloor;
+        std::vector<double> pairedRaw;
+        for (std::size_t r = 0; r < samples[kMonitor].size(); ++r) {
+            pairedFloor.push_back(samples[kFloor][r] / samples[kMonitor][r]);
+            pairedRaw.push_back(samples[kRaw][r] / samples[kMonitor][r]);
+        }
+        if (options.printSamples) {
+            std::string line = item + " ms monitor/raw/floor:";
+            for (std::size_t r = 0; r < samples[kMonitor].size(); ++r) {
+                line += " " + Fixed(samples[kMonitor][r] * 1e3, 1) + "/" +
+                        Fixed(samples[kRaw][r] * 1e3, 1) + "/" + Fixed(samples[kFloor][r] * 1e3, 1);
+            }
+            results.notes.push_back(line);
+        }
         double rate[kVariants];
         for (int variant = 0; variant < kVariants; ++variant) {
             const double seconds = Median(samples[variant]);
@@ -337,6 +353,10 @@ void RunCapture(const MonitorHost& host, const Options& options, Results& result
         results.rows.push_back(
             {item, "monitor/floor", Fixed(rate[kMonitor] / rate[kFloor], 3), "", ""});
         results.rows.push_back({item, "floor/raw", Fixed(rate[kFloor] / rate[kRaw], 3), "", ""});
+        results.rows.push_back({item, "monitor/raw paired", Fixed(Median(pairedRaw), 3), "",
+                                "median of the ratios within each repetition"});
+        results.rows.push_back({item, "monitor/floor paired", Fixed(Median(pairedFloor), 3), "",
+                                "median of the ratios within each repetition"});
         results.medians["monitor/floor " + ChunkLabel(chunk)] = rate[kMonitor] / rate[kFloor];
         results.medians["monitor/raw " + ChunkLabel(chunk)] = rate[kMonitor] / rate[kRaw];
     }

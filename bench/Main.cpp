@@ -2,7 +2,7 @@
 // goals. Speed is reported, not judged: the exit code is non-zero only when a
 // benchmark found that the work it timed was not done.
 //
-//   zel_bench [--quick] [--only=capture,fixed,enum,addport,memory,e2e]
+//   zel_bench [--quick] [--samples] [--only=capture,fixed,enum,addport,memory,e2e]
 
 #include <cstdio>
 #include <cstring>
@@ -34,10 +34,12 @@ int main(int argc, char** argv) {
             options.jobBytes = std::uint64_t{16} << 20;
             options.growthBytes = {std::uint64_t{4} << 20, std::uint64_t{8} << 20};
             options.endToEndJobs = 3;
+        } else if (std::strcmp(argv[i], "--samples") == 0) {
+            options.printSamples = true;
         } else if (std::strncmp(argv[i], "--only=", 7) == 0) {
             only = SplitList(argv[i] + 7);
         } else {
-            std::fprintf(stderr, "usage: zel_bench [--quick] [--only=section,...]\n");
+            std::fprintf(stderr, "usage: zel_bench [--quick] [--samples] [--only=section,...]\n");
             return 2;
         }
     }
