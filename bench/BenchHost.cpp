@@ -4,72 +4,9 @@
 
 #include <stdexcept>
 
+#include "common/AdvapiRegistry.h"
+
 namespace zelbench {
-
-namespace {
-
-HKEY H(HANDLE key) {
-    return static_cast<HKEY>(key);
-}
-
-// The registry table: each slot forwards to advapi32 and adds nothing.
-LONG WINAPI CreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
-                      PSECURITY_ATTRIBUTES sa, PHANDLE result, PDWORD disposition, HANDLE) {
-    HKEY key = nullptr;
-    LONG status = RegCreateKeyExW(H(parent), sub, 0, nullptr, options, sam, sa, &key, disposition);
-    if (status == ERROR_SUCCESS) {
-        *result = key;
-    }
-    return status;
-}
-
-LONG WINAPI OpenKey(HANDLE parent, LPCWSTR sub, REGSAM sam, PHANDLE result, HANDLE) {
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExW(H(parent), sub, 0, sam, &key);
-    if (status == ERROR_SUCCESS) {
-        *result = key;
-    }
-    return status;
-}
-
-LONG WINAPI CloseKey(HANDLE key, HANDLE) {
-    return RegCloseKey(H(key));
-}
-
-LONG WINAPI DeleteKey(HANDLE key, LPCWSTR sub, HANDLE) {
-    return RegDeleteKeyW(H(key), sub);
-}
-
-LONG WINAPI EnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD count, PFILETIME written, HANDLE) {
-    return RegEnumKeyExW(H(key), index, name, count, nullptr, nullptr, nullptr, written);
-}
-
-LONG WINAPI QueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
-                         PDWORD maxValueNameLength, PDWORD maxValueLength,
-                         PDWORD securityDescriptor, PFILETIME written, HANDLE) {
-    return RegQueryInfoKeyW(H(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength, nullptr,
-                            values, maxValueNameLength, maxValueLength, securityDescriptor,
-                            written);
-}
-
-LONG WINAPI SetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE) {
-    return RegSetValueExW(H(key), name, 0, type, data, size);
-}
-
-LONG WINAPI DeleteValue(HANDLE key, LPCWSTR name, HANDLE) {
-    return RegDeleteValueW(H(key), name);
-}
-
-LONG WINAPI EnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD nameSize, PDWORD type,
-                      PBYTE data, PDWORD dataSize, HANDLE) {
-    return RegEnumValueW(H(key), index, name, nameSize, nullptr, type, data, dataSize);
-}
-
-LONG WINAPI QueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size, HANDLE) {
-    return RegQueryValueExW(H(key), name, nullptr, type, data, size);
-}
-
-} // namespace
 
 Stopwatch::Stopwatch() {
     Restart();
@@ -104,20 +41,9 @@ MonitorHost::MonitorHost() {
     if (!init2 || !initUi) {
         throw std::runtime_error("the monitor DLL lacks its initialisation exports");
     }
-    registry_.cbSize = sizeof registry_;
-    registry_.fpCreateKey = CreateKey;
-    registry_.fpOpenKey = OpenKey;
-    registry_.fpCloseKey = CloseKey;
-    registry_.fpDeleteKey = DeleteKey;
-    registry_.fpEnumKey = EnumKey;
-    registry_.fpQueryInfoKey = QueryInfoKey;
-    registry_.fpSetValue = SetValue;
-    registry_.fpDeleteValue = DeleteValue;
-    registry_.fpEnumValue = EnumValue;
-    registry_.fpQueryValue = QueryValue;
     init_.cbSize = sizeof init_;
     init_.hSpooler = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5F00BE4C));
-    init_.pMonitorReg = &registry_;
+    init_.pMonitorReg = zeltools::AdvapiMonitorRegistry();
     init_.bLocal = TRUE;
     monitor_ = init2(&init_, &handle_);
     ui_ = initUi();

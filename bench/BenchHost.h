@@ -44,7 +44,6 @@ public:
 private:
     HMODULE module_ = nullptr;
     MONITORINIT init_{};
-    MONITORREG registry_{};
     HANDLE handle_ = nullptr;
     const MONITOR2* monitor_ = nullptr;
     const MONITORUI* ui_ = nullptr;
