@@ -5,6 +5,7 @@
 // The dispatcher on the other side of the process start is timed alone too.
 
 #include "bench/Benchmarks.h"
+#include "common/Win32Util.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
 
@@ -18,24 +19,6 @@ const wchar_t* const kPort = L"ZEL_BENCH_E2E";
 const wchar_t* const kPrinterName = L"Zel Bench E2E";
 const wchar_t* const kDriverName = L"Zel Bench PostScript";
 constexpr std::uint32_t kJobBytes = 1 << 20;
-
-// Owns one printer handle.
-class PrinterHandle {
-public:
-    PrinterHandle() = default;
-    ~PrinterHandle() {
-        if (handle_) {
-            ClosePrinter(handle_);
-        }
-    }
-    PrinterHandle(const PrinterHandle&) = delete;
-    PrinterHandle& operator=(const PrinterHandle&) = delete;
-    HANDLE* Out() { return &handle_; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 // Owns one process and its thread.
 struct ProcessHandles {
@@ -51,18 +34,7 @@ struct ProcessHandles {
 };
 
 bool InstallDriver() {
-    std::wstring name = kDriverName;
-    std::wstring environment = L"Windows x64";
-    std::wstring driver = L"wineps.drv";
-    std::wstring data = L"generic.ppd";
-    DRIVER_INFO_3W info{};
-    info.cVersion = 3;
-    info.pName = &name[0];
-    info.pEnvironment = &environment[0];
-    info.pDriverPath = &driver[0];
-    info.pDataFile = &data[0];
-    info.pConfigFile = &driver[0];
-    return AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&info), APD_COPY_NEW_FILES) ||
+    return zeltools::InstallWinePostScriptDriver(kDriverName, L"generic.ppd") ||
            GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED;
 }
 
@@ -70,18 +42,7 @@ bool InstallDriver() {
 class BenchPrinter {
 public:
     BenchPrinter() {
-        std::wstring name = kPrinterName;
-        std::wstring port = kPort;
-        std::wstring driver = kDriverName;
-        std::wstring processor = L"winprint";
-        std::wstring datatype = L"RAW";
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = &name[0];
-        info.pPortName = &port[0];
-        info.pDriverName = &driver[0];
-        info.pPrintProcessor = &processor[0];
-        info.pDatatype = &datatype[0];
-        *printer_.Out() = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        zeltools::AddRawPrinter(kPrinterName, kPort, kDriverName, printer_);
         error_ = printer_.Get() ? 0 : GetLastError();
     }
     ~BenchPrinter() {
@@ -95,14 +56,14 @@ public:
     DWORD Error() const { return error_; }
 
 private:
-    PrinterHandle printer_;
+    zeltools::ScopedPrinter printer_;
     DWORD error_ = 0;
 };
 
 // One RAW job; `seconds` is the time EndDocPrinter took.
 bool PrintJob(const StreamPattern& pattern, const std::wstring& document, double& seconds,
               std::string& why) {
-    PrinterHandle printer;
+    zeltools::ScopedPrinter printer;
     std::wstring name = kPrinterName;
     if (!OpenPrinterW(&name[0], printer.Out(), nullptr)) {
         why = "OpenPrinterW failed: " + std::to_string(GetLastError());

@@ -111,4 +111,37 @@ std::wstring FullPath(const std::wstring& path) {
     return std::wstring(buffer.data(), length);
 }
 
+bool InstallWinePostScriptDriver(const std::wstring& name, const std::wstring& ppd) {
+    std::wstring driverName = name;
+    std::wstring environment = L"Windows x64";
+    std::wstring driver = L"wineps.drv";
+    std::wstring data = ppd;
+    DRIVER_INFO_3W info{};
+    info.cVersion = 3;
+    info.pName = &driverName[0];
+    info.pEnvironment = &environment[0];
+    info.pDriverPath = &driver[0];
+    info.pDataFile = &data[0];
+    info.pConfigFile = &driver[0];
+    return AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&info), APD_COPY_NEW_FILES) !=
+           FALSE;
+}
+
+bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std::wstring& driver,
+                   ScopedPrinter& printer) {
+    std::wstring printerName = name;
+    std::wstring portName = port;
+    std::wstring driverName = driver;
+    std::wstring processor = L"winprint";
+    std::wstring datatype = L"RAW";
+    PRINTER_INFO_2W info{};
+    info.pPrinterName = &printerName[0];
+    info.pPortName = &portName[0];
+    info.pDriverName = &driverName[0];
+    info.pPrintProcessor = &processor[0];
+    info.pDatatype = &datatype[0];
+    *printer.Out() = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    return printer.Get() != nullptr;
+}
+
 } // namespace zeltools

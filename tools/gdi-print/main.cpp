@@ -145,18 +145,7 @@ int Print(const std::wstring& printer, const std::wstring& document, const std::
 }
 
 int InstallWineDriver(const std::wstring& name, const std::wstring& ppd) {
-    std::wstring driverName = name;
-    std::wstring environment = L"Windows x64";
-    std::wstring driver = L"wineps.drv";
-    std::wstring data = ppd;
-    DRIVER_INFO_3W info{};
-    info.cVersion = 3;
-    info.pName = &driverName[0];
-    info.pEnvironment = &environment[0];
-    info.pDriverPath = &driver[0];
-    info.pDataFile = &data[0];
-    info.pConfigFile = &driver[0];
-    if (!AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&info), APD_COPY_NEW_FILES)) {
+    if (!zeltools::InstallWinePostScriptDriver(name, ppd)) {
         return Failed(L"cannot install driver " + name, GetLastError());
     }
     Out(L"installed driver " + name + L"\n");

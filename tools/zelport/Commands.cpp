@@ -255,17 +255,8 @@ int RunAddPrinter(const Command& command) {
     std::wstring name = command.positional[0];
     std::wstring port = command.port;
     std::wstring driver = command.driver.empty() ? kDefaultDriver : command.driver;
-    std::wstring processor = L"winprint";
-    std::wstring datatype = L"RAW";
-    PRINTER_INFO_2W info{};
-    info.pPrinterName = &name[0];
-    info.pPortName = &port[0];
-    info.pDriverName = &driver[0];
-    info.pPrintProcessor = &processor[0];
-    info.pDatatype = &datatype[0];
     ScopedPrinter printer;
-    *printer.Out() = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    if (!printer.Get()) {
+    if (!zeltools::AddRawPrinter(name, port, driver, printer)) {
         FailLast(L"cannot create printer " + Quote(name) + L" on port " + Quote(port) +
                  L" with driver " + Quote(driver));
     }
