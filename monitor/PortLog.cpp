@@ -90,28 +90,15 @@ std::wstring ComposeLogLine(const char* function, int line, LogLevel level,
 
 std::wstring ComposeErrorLine(const char* function, std::uint32_t line, const std::string& message,
                               std::uint32_t systemError, const std::wstring& systemText) {
-    std::wstring out;
-    if (line == 0) {
-        return out;
-    }
+    // An error's message ends in ": " so that the system's text reads on from
+    // it; an empty message adds no message piece at all.
     std::wstring widened;
     AppendWidened(widened, message.c_str());
     if (!widened.empty()) {
         widened += L": ";
     }
-    out += Tag(LogLevel::Error);
-    AppendWidened(out, function ? function : "");
-    out += L": #";
-    out += std::to_wstring(line);
-    if (!widened.empty()) {
-        out += L": ";
-        out += widened;
-    }
-    if (systemError != 0) {
-        AppendSystemError(out, systemError, systemText);
-    }
-    out += L'\n';
-    return out;
+    return ComposeLogLine(function, static_cast<int>(line), LogLevel::Error, systemError,
+                          widened.empty() ? nullptr : widened.c_str(), systemText);
 }
 
 std::wstring SystemErrorText(std::uint32_t code) {
