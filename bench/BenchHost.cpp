@@ -60,14 +60,6 @@ MonitorHost::~MonitorHost() {
     FreeLibrary(module_);
 }
 
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path, length);
-    directory.erase(directory.find_last_of(L"\\/") + 1);
-    return directory;
-}
-
 std::wstring TempDirectory() {
     wchar_t buffer[MAX_PATH + 1];
     DWORD length = GetTempPathW(MAX_PATH, buffer);

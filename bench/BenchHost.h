@@ -15,6 +15,7 @@
 
 #include "bench/BenchFiles.h"
 #include "bench/BenchSupport.h"
+#include "harness/SpoolerHarness.h"
 
 namespace zelbench {
 
@@ -50,7 +51,7 @@ private:
 };
 
 // The directory that holds this program (ends in a backslash).
-std::wstring ProgramDirectory();
+using zeltest::ProgramDirectory;
 // GetTempPathW's directory (ends in a backslash).
 std::wstring TempDirectory();
 // A directory of the benchmarks' own under the temporary directory, created

@@ -211,12 +211,16 @@ std::set<HANDLE> RecordingRegistry::OpenKeys() {
     return open_;
 }
 
-std::wstring MonitorDllPath() {
+std::wstring ProgramDirectory() {
     wchar_t path[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, length);
-    dir.erase(dir.find_last_of(L"\\/") + 1);
-    return dir + L"Brambleworth.Zel.3.PortMon.x64.dll";
+    std::wstring directory(path, length);
+    directory.erase(directory.find_last_of(L"\\/") + 1);
+    return directory;
+}
+
+std::wstring MonitorDllPath() {
+    return ProgramDirectory() + L"Brambleworth.Zel.3.PortMon.x64.dll";
 }
 
 SpoolerHarness& SpoolerHarness::Instance() {

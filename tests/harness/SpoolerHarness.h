@@ -98,6 +98,9 @@ private:
     const MONITORUI* ui_ = nullptr;
 };
 
+// The folder of the running program, with its trailing separator: the DLL and
+// the helper programs are built beside it.
+std::wstring ProgramDirectory();
 // Full path of the monitor DLL built beside the test program.
 std::wstring MonitorDllPath();
 

@@ -1,4 +1,5 @@
 #include "harness/TestDispatcher.h"
+#include "harness/SpoolerHarness.h"
 
 #include <sddl.h>
 
@@ -9,14 +10,6 @@
 namespace zeltest {
 
 namespace {
-
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, length);
-    dir.erase(dir.find_last_of(L"\\/") + 1);
-    return dir;
-}
 
 std::wstring FieldAfter(const std::wstring& line, const wchar_t* prefix) {
     const std::wstring tag = prefix;
