@@ -27,7 +27,7 @@ protected:
     void TearDown() override {
         for (const RegCall& call : Reg().Calls()) {
             EXPECT_EQ(call.hSpooler, RecordingRegistry::SpoolerHandle())
-                << RegFnName(call.function);
+                << "call " << static_cast<int>(call.function);
         }
         EXPECT_TRUE(Reg().OpenKeys().empty()) << "a registry key was left open";
         Reg().Clear();

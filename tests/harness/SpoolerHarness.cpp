@@ -107,28 +107,6 @@ LONG WINAPI FwdQueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDW
 
 } // namespace
 
-const char* RegFnName(RegFn fn) {
-    switch (fn) {
-    case RegFn::CreateKey:
-        return "CreateKey";
-    case RegFn::OpenKey:
-        return "OpenKey";
-    case RegFn::CloseKey:
-        return "CloseKey";
-    case RegFn::DeleteKey:
-        return "DeleteKey";
-    case RegFn::EnumKey:
-        return "EnumKey";
-    case RegFn::QueryInfoKey:
-        return "QueryInfoKey";
-    case RegFn::SetValue:
-        return "SetValue";
-    case RegFn::QueryValue:
-        return "QueryValue";
-    }
-    return "?";
-}
-
 RecordingRegistry& RecordingRegistry::Instance() {
     static RecordingRegistry registry;
     return registry;

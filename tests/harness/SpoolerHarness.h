@@ -25,7 +25,6 @@ enum class RegFn {
     SetValue,
     QueryValue
 };
-const char* RegFnName(RegFn fn);
 
 struct RegCall {
     RegFn function;

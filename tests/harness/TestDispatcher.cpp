@@ -1,22 +1,11 @@
 #include "harness/TestDispatcher.h"
 #include "harness/SpoolerHarness.h"
 
-#include <sddl.h>
-
 #include <atomic>
 #include <cstdio>
 #include <vector>
 
 namespace zeltest {
-
-namespace {
-
-std::wstring FieldAfter(const std::wstring& line, const wchar_t* prefix) {
-    const std::wstring tag = prefix;
-    return line.compare(0, tag.size(), tag) == 0 ? line.substr(tag.size()) : std::wstring();
-}
-
-} // namespace
 
 std::wstring TestDispatcherPath() {
     return ProgramDirectory() + L"test-dispatcher.exe";
@@ -66,17 +55,14 @@ DispatcherRecord ReadDispatcherRecord(const std::wstring& path) {
     }
     record.commandLine = lines[0];
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::wstring& line = lines[i];
-        if (line.rfind(L"pid=", 0) == 0) {
-            record.pid = std::wcstoul(FieldAfter(line, L"pid=").c_str(), nullptr, 10);
-        } else if (line.rfind(L"tid=", 0) == 0) {
-            record.tid = std::wcstoul(FieldAfter(line, L"tid=").c_str(), nullptr, 10);
-        } else if (line.rfind(L"user=", 0) == 0) {
-            record.user = FieldAfter(line, L"user=");
-        } else if (line.rfind(L"elevation=", 0) == 0) {
-            record.elevation = FieldAfter(line, L"elevation=");
-        } else if (line.rfind(L"startup=", 0) == 0) {
-            record.startup = FieldAfter(line, L"startup=");
+        const size_t eq = lines[i].find(L'=');
+        const std::wstring key = lines[i].substr(0, eq), value = lines[i].substr(eq + 1);
+        if (key == L"pid" || key == L"tid") {
+            (key == L"pid" ? record.pid : record.tid) = std::wcstoul(value.c_str(), nullptr, 10);
+        } else if (key == L"elevation") {
+            record.elevation = value;
+        } else if (key == L"startup") {
+            record.startup = value;
         }
     }
     return record;
@@ -123,29 +109,6 @@ bool ProcessObjectGoes(DWORD pid) {
 
 bool ThreadObjectGoes(DWORD tid) {
     return ObjectGoes([tid] { return OpenThread(SYNCHRONIZE, FALSE, tid); });
-}
-
-std::wstring TokenElevationText(HANDLE token) {
-    TOKEN_ELEVATION_TYPE type;
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
-        return L"none";
-    }
-    return std::to_wstring(static_cast<int>(type));
-}
-
-std::wstring TokenUserText(HANDLE token) {
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size ? size : 1);
-    wchar_t* text = nullptr;
-    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-        return L"none";
-    }
-    std::wstring sid = text;
-    LocalFree(text);
-    return sid;
 }
 
 HANDLE OtherElevationImpersonationToken() {

@@ -38,7 +38,6 @@ struct DispatcherRecord {
     std::wstring commandLine; // as GetCommandLineW returned it
     DWORD pid = 0;
     DWORD tid = 0;          // the main thread
-    std::wstring user;      // SID string of the token's user
     std::wstring elevation; // TOKEN_ELEVATION_TYPE
     std::wstring startup;   // flags,show,x,y,xsize,ysize,xchars,ychars
 };
@@ -56,9 +55,16 @@ bool ProcessIsRunning(DWORD pid);
 bool ProcessObjectGoes(DWORD pid);
 bool ThreadObjectGoes(DWORD tid);
 
-// What the test dispatcher would record for a token, for comparison.
-std::wstring TokenElevationText(HANDLE token);
-std::wstring TokenUserText(HANDLE token);
+// A token's TOKEN_ELEVATION_TYPE as the test dispatcher records it ("none" when
+// the platform does not say).
+inline std::wstring TokenElevationText(HANDLE token) {
+    TOKEN_ELEVATION_TYPE type;
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
+        return L"none";
+    }
+    return std::to_wstring(static_cast<int>(type));
+}
 
 // A token the test program can tell apart from its own: the process token's
 // linked token (the other elevation), as an impersonation token. Null when the

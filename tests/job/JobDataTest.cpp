@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -66,14 +65,12 @@ protected:
         std::wstring doc = document;
         DOC_INFO_1W info{doc.data(), nullptr, nullptr};
         EXPECT_TRUE(Table().pfnStartDocPort(port, nullptr, 1, 1, reinterpret_cast<LPBYTE>(&info)));
-        std::lock_guard<std::mutex> lock(filesLock_);
         files_.push_back(Port(port).psFilePath);
         return files_.back();
     }
 
     ScopedPorts ports_{{kPort}};
     std::unique_ptr<OpenedPort> port_;
-    std::mutex filesLock_;
     std::vector<std::wstring> files_;
 };
 
@@ -185,52 +182,6 @@ TEST_F(JobData, FullDiskTakesPartOfAChunkAndLaterChunksAreJudgedOnTheirOwn) {
     ASSERT_GE(onDisk.size(), head.size() + small.size());
     EXPECT_TRUE(onDisk.compare(0, head.size(), head) == 0);
     EXPECT_TRUE(onDisk.compare(onDisk.size() - small.size(), small.size(), small) == 0);
-}
-
-TEST_F(JobData, PortsOnSeveralThreadsKeepTheirOwnDataAndLogs) {
-    constexpr int kPorts = 4;
-    constexpr int kChunks = 60;
-    std::vector<std::wstring> names;
-    for (int i = 0; i < kPorts; ++i) {
-        names.push_back(L"ZEL_THREAD_" + std::to_wstring(i));
-        ports_.Add(names.back());
-        DeletePortLog(names.back());
-    }
-    std::vector<std::string> expected(kPorts);
-    std::vector<std::wstring> files(kPorts);
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
-    for (int i = 0; i < kPorts; ++i) {
-        threads.emplace_back([&, i] {
-            OpenedPort port(names[i]);
-            ScopedImpersonation user;
-            files[i] = StartJob(port.Get(), L"threaded");
-            for (int c = 0; c < kChunks; ++c) {
-                const std::string chunk = Bytes(1 + (c * 977 + i * 131) % 9000, i * 1000 + c);
-                DWORD written = 0;
-                failures += !Write(port.Get(), chunk, written) || written != chunk.size();
-                expected[i] += chunk;
-            }
-        });
-    }
-    for (std::thread& t : threads) {
-        t.join();
-    }
-    ASSERT_EQ(failures, 0);
-    std::string chunkLines;
-    for (int c = 0; c < kChunks; ++c) {
-        chunkLines += kChunkLines;
-    }
-    const std::string log =
-        NormalLine("OpenPort", 599, "...") + NormalLine("OpenPort", 608, "done") +
-        NormalLine("StartDocPort", 709, "...") +
-        NormalLine("StartDocPort", 792, "creating an ID for the job...") +
-        NormalLine("StartDocPort", 841, "done") + chunkLines + NormalLine("ClosePort", 1021, "...");
-    for (int i = 0; i < kPorts; ++i) {
-        EXPECT_EQ(ReadPortLog(names[i]), log) << i;
-        EXPECT_TRUE(ReadFileBytes(files[i]) == expected[i]) << i;
-        DeletePortLog(names[i]);
-    }
 }
 
 TEST_F(JobData, JobStartAndWritesRacingOnOnePortLoseNothing) {

@@ -30,7 +30,7 @@ protected:
         reg.Close();
         for (const RegCall& call : Rec().Calls()) {
             EXPECT_EQ(call.hSpooler, RecordingRegistry::SpoolerHandle())
-                << RegFnName(call.function) << " without the spooler's handle";
+                << "call " << static_cast<int>(call.function) << " without the spooler's handle";
         }
         EXPECT_TRUE(Rec().OpenKeys().empty()) << "a key stayed open";
         Rec().Clear();

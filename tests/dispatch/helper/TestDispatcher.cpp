@@ -2,44 +2,19 @@
 // arguments ahead of the monitor's message:
 //   test-dispatcher.exe <record-file> <exit-code> <wait> <message...>
 // It writes one record (UTF-16LE, one field a line: the command line, pid=,
-// tid=, user=<SID>, elevation=, startup=<the STARTUPINFO fields, decimal>),
+// tid=, elevation=, startup=<the STARTUPINFO fields, decimal>),
 // then sleeps <wait> ms, or waits for the event "@<name>" (at most two
 // minutes), and exits with <exit-code>.
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <vector>
+
+#include "harness/TestDispatcher.h"
 
 namespace {
-
-std::wstring TokenUser(HANDLE token) {
-    DWORD size = 0;
-    GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size ? size : 1);
-    if (!GetTokenInformation(token, ::TokenUser, buffer.data(), size, &size)) {
-        return L"none";
-    }
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-        return L"none";
-    }
-    std::wstring sid = text;
-    LocalFree(text);
-    return sid;
-}
-
-std::wstring TokenElevation(HANDLE token) {
-    TOKEN_ELEVATION_TYPE type;
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
-        return L"none";
-    }
-    return std::to_wstring(static_cast<int>(type));
-}
 
 void WriteRecord(const wchar_t* path) {
     std::wstring record = GetCommandLineW();
@@ -47,11 +22,10 @@ void WriteRecord(const wchar_t* path) {
     record += L"\ntid=" + std::to_wstring(GetCurrentThreadId());
     HANDLE token = nullptr;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        record += L"\nuser=" + TokenUser(token);
-        record += L"\nelevation=" + TokenElevation(token);
+        record += L"\nelevation=" + zeltest::TokenElevationText(token);
         CloseHandle(token);
     } else {
-        record += L"\nuser=none\nelevation=none";
+        record += L"\nelevation=none";
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
