@@ -127,18 +127,18 @@ RecordingRegistry::RecordingRegistry() {
 }
 
 void RecordingRegistry::Clear() {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     calls_.clear();
     injections_.clear();
 }
 
 void RecordingRegistry::Inject(RegFn fn, LONG status, unsigned skip) {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     injections_.push_back({fn, status, skip});
 }
 
 bool RecordingRegistry::TakeInjection(RegFn fn, LONG& status) {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     for (auto it = injections_.begin(); it != injections_.end(); ++it) {
         if (it->fn != fn) {
             continue;
@@ -155,22 +155,22 @@ bool RecordingRegistry::TakeInjection(RegFn fn, LONG& status) {
 }
 
 void RecordingRegistry::Record(RegCall call) {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     calls_.push_back(std::move(call));
 }
 
 void RecordingRegistry::Opened(HANDLE key) {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     open_.insert(key);
 }
 
 void RecordingRegistry::Closed(HANDLE key) {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     open_.erase(key);
 }
 
 std::vector<RegCall> RecordingRegistry::Calls() {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     return calls_;
 }
 
@@ -185,7 +185,7 @@ std::vector<RegCall> RecordingRegistry::CallsOf(RegFn fn) {
 }
 
 std::set<HANDLE> RecordingRegistry::OpenKeys() {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
     return open_;
 }
 

@@ -8,12 +8,43 @@
 #include <winspool.h>
 #include <winsplp.h>
 
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "monitor/Resources.h"
+
 namespace zeltest {
+
+// A thread of the Windows API running `body`, joined at the latest when the
+// object goes: the tests build with either thread model of the compiler, and
+// the win32 one, which the monitor DLL uses, has no std::thread.
+class TestThread {
+public:
+    explicit TestThread(std::function<void()> body) : body_(std::move(body)) {
+        handle_ = CreateThread(nullptr, 0, &TestThread::Run, this, 0, nullptr);
+    }
+    ~TestThread() { join(); }
+    TestThread(const TestThread&) = delete;
+    TestThread& operator=(const TestThread&) = delete;
+    void join() {
+        if (handle_) {
+            WaitForSingleObject(handle_, INFINITE);
+            CloseHandle(handle_);
+            handle_ = nullptr;
+        }
+    }
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<TestThread*>(self)->body_();
+        return 0;
+    }
+    std::function<void()> body_;
+    HANDLE handle_ = nullptr;
+};
 
 enum class RegFn {
     CreateKey,
@@ -68,7 +99,7 @@ private:
         LONG status;
         unsigned skip;
     };
-    std::mutex mutex_;
+    Brambleworth::Zel::PortMon::CriticalSection mutex_;
     MONITORREG table_{};
     std::vector<RegCall> calls_;
     std::vector<Injection> injections_;

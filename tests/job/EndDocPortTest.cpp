@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness/ImportHook.h"
@@ -372,7 +371,7 @@ TEST_F(JobEnd, OtherPortsGoOnWhileOneWaitsForItsDispatcher) {
 
     std::atomic<bool> firstEnded{false};
     BOOL firstResult = FALSE;
-    std::thread first([&] {
+    TestThread first([&] {
         firstResult = Table().pfnEndDocPort(Handle());
         firstEnded = true;
     });

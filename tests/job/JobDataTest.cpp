@@ -11,7 +11,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness/PortSupport.h"
@@ -191,14 +190,14 @@ TEST_F(JobData, JobStartAndWritesRacingOnOnePortLoseNothing) {
     std::atomic<bool> stop{false};
     std::atomic<unsigned long long> accepted{0};
     std::atomic<int> refused{0};
-    std::thread starter([&] {
+    TestThread starter([&] {
         ScopedImpersonation user;
         for (int j = 0; j < kJobs; ++j) {
             StartJob(Handle(), L"race");
         }
         stop = true;
     });
-    std::thread writer([&] {
+    TestThread writer([&] {
         const std::string chunk = Bytes(3001, 99);
         for (int w = 0; w < 400 || !stop; ++w) {
             DWORD written = 0;

@@ -8,7 +8,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness/PortSupport.h"
@@ -97,7 +96,7 @@ TEST_F(JobStart, UnsolicitedJobOnAnImpersonatingThreadAndOnOneWithoutToken) {
     EXPECT_EQ(Registry().CallsOf(RegFn::OpenKey).size(), 1u) << "no job key looked for";
 
     BOOL started = FALSE;
-    std::thread([&] { started = Start(L"doc"); }).join();
+    TestThread([&] { started = Start(L"doc"); }).join();
     EXPECT_TRUE(started);
     EXPECT_EQ(Port().userToken.Get(), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(Port().psFile.IsOpen());
