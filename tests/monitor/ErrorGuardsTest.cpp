@@ -31,6 +31,7 @@ TEST(Error, FrameValuesAndFallbacks) {
     EXPECT_EQ(Error(7, nullptr, 980, 2, "x").Line(), 0u) << "no function name, no line either";
 
     const FramelessError frameless; // readers fall back to zero and ""
+    EXPECT_EQ(frameless.FrameCount(), 0);
     EXPECT_EQ(frameless.Code(), 0u);
     EXPECT_EQ(frameless.SystemError(), 0u);
     EXPECT_STREQ(frameless.Function(), "");
