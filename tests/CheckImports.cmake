@@ -5,7 +5,9 @@
 # protection, exception handlers for the whole process) is what reviewers and
 # endpoint protection flag in a print monitor. A new import fails here until
 # it is added to the allowlist on purpose.
-#   cmake -DOBJDUMP=... -DDLL=... -DALLOWLIST=tests/dll-imports.txt -P CheckImports.cmake
+#   cmake -DOBJDUMP=... -DNM=... -DDLL=... -DALLOWLIST=tests/dll-imports.txt
+#         -P CheckImports.cmake
+# (NM reads the symbols in <DLL>.debug.)
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -86,3 +88,18 @@ foreach(entry IN LISTS allowed_functions)
   endif()
 endforeach()
 message(STATUS "${count} imported functions, all in the allowlist")
+
+# VirtualProtect is allowed only because the runtime calls it to apply
+# pseudo-relocations, and the DLL must have none: the list's start and end
+# symbols are at one address.
+execute_process(COMMAND ${NM} ${DLL}.debug OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+string(REGEX MATCH "([0-9a-f]+) R __RUNTIME_PSEUDO_RELOC_LIST__\n" _ "${symbols}")
+set(list_start "${CMAKE_MATCH_1}")
+string(REGEX MATCH "([0-9a-f]+) R __RUNTIME_PSEUDO_RELOC_LIST_END__\n" _ "${symbols}")
+if(NOT rc EQUAL 0 OR NOT list_start OR NOT CMAKE_MATCH_1)
+  message(FATAL_ERROR "no pseudo-relocation list symbols in ${DLL}.debug")
+endif()
+if(NOT list_start STREQUAL CMAKE_MATCH_1)
+  message(FATAL_ERROR "the DLL has pseudo-relocations (${list_start}..${CMAKE_MATCH_1}): the "
+                      "runtime would change page protections in the spooler at load")
+endif()
