@@ -7,8 +7,13 @@ all: build
 deps:
 	@bash tools/install-deps.sh
 
+# Signing the release: make package ZEL_SIGN_PFX=cert.pfx ZEL_SIGN_PASSWORD_FILE=pass.txt
+# [ZEL_SIGN_TIMESTAMP_URL=...]. Without them the build is unsigned (each
+# configure sets them anew).
 configure: deps
-	cmake --preset default
+	cmake --preset default -DZEL_SIGN_PFX=$(abspath $(ZEL_SIGN_PFX)) \
+	  -DZEL_SIGN_PASSWORD_FILE=$(abspath $(ZEL_SIGN_PASSWORD_FILE)) \
+	  -DZEL_SIGN_TIMESTAMP_URL=$(ZEL_SIGN_TIMESTAMP_URL)
 
 build: configure
 	cmake --build --preset default
@@ -27,9 +32,10 @@ bench: build
 demo: deps
 	bash tools/demo/demo.sh build
 
-# The release ZIP: build/package/zel-portmon-<version>-win64.zip.
+# The release: build/package/zel-portmon-<version>-win64.zip, .msi and
+# -symbols.zip (the debug files of the shipped binaries).
 package: build
-	cd build && cpack --config CPackConfig.cmake
+	cmake --build --preset default --target release
 
 clean:
 	-WINEPREFIX=$(CURDIR)/build/demo-prefix /usr/lib/wine/wineserver -k 2>/dev/null

@@ -1,4 +1,5 @@
-# Cross-compile for Windows x64 with Debian's MinGW-w64 (posix threads) and run
+# Cross-compile for Windows x64 with Debian's MinGW-w64 (posix threads; what ships
+# uses the win32 model, see cmake/Release.cmake) and run
 # every produced program under Wine in the build tree's own prefix.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -8,6 +9,7 @@ set(CMAKE_C_COMPILER ${ZEL_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${ZEL_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZEL_MINGW_PREFIX}-windres)
 set(CMAKE_OBJDUMP ${ZEL_MINGW_PREFIX}-objdump)
+set(CMAKE_OBJCOPY ${ZEL_MINGW_PREFIX}-objcopy)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${ZEL_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

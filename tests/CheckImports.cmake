@@ -1,6 +1,14 @@
-# Fails unless the DLL imports only Windows system DLLs and exports exactly
-# the three entry points. A dependency on a MinGW runtime DLL makes the spooler
-# fail to load the monitor on a machine without MinGW.
+# Fails unless the DLL imports only Windows system DLLs, only functions listed
+# in the allowlist, and exports exactly the three entry points. A dependency on
+# a MinGW runtime DLL makes the spooler fail to load the monitor on a machine
+# without MinGW; an import the product never calls (thread suspension, memory
+# protection, exception handlers for the whole process) is what reviewers and
+# endpoint protection flag in a print monitor. A new import fails here until
+# it is added to the allowlist on purpose.
+#   cmake -DOBJDUMP=... -DNM=... -DDLL=... -DALLOWLIST=tests/dll-imports.txt
+#         -P CheckImports.cmake
+# (NM reads the symbols in <DLL>.debug.)
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -33,3 +41,65 @@ foreach(export DllMain InitializePrintMonitor2 InitializePrintMonitorUI)
   endif()
 endforeach()
 message(STATUS "imports: ${names}")
+
+# "<DLL> <function>" per line; '#' starts a comment.
+file(STRINGS ${ALLOWLIST} allowed_lines)
+set(allowed_functions)
+foreach(line IN LISTS allowed_lines)
+  string(REGEX REPLACE "#.*" "" line "${line}")
+  string(STRIP "${line}" line)
+  if(line)
+    string(TOUPPER "${line}" line)
+    list(APPEND allowed_functions "${line}")
+  endif()
+endforeach()
+# objdump lists each DLL's imports under its "DLL Name:" line as
+# "<vma> <hint> <name>". Brackets and semicolons would upset CMake's lists.
+string(REGEX REPLACE "[][;]" "|" dump_lines "${dump}")
+string(REPLACE "\n" ";" dump_lines "${dump_lines}")
+set(dll "")
+set(imported)
+set(unexpected)
+foreach(line IN LISTS dump_lines)
+  if(line MATCHES "DLL Name: (.+)$")
+    string(STRIP "${CMAKE_MATCH_1}" dll)
+  elseif(dll AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +([A-Za-z0-9_@?$]+)")
+    set(entry "${dll} ${CMAKE_MATCH_1}")
+    string(TOUPPER "${entry}" upper_entry)
+    list(APPEND imported "${upper_entry}")
+    if(NOT upper_entry IN_LIST allowed_functions)
+      list(APPEND unexpected "${entry}")
+    endif()
+  elseif(line MATCHES "^[^ \t]")
+    set(dll "")
+  endif()
+endforeach()
+list(LENGTH imported count)
+if(count LESS 10)
+  message(FATAL_ERROR "only ${count} imported functions found: objdump output not understood")
+endif()
+if(unexpected)
+  list(JOIN unexpected "\n  " text)
+  message(FATAL_ERROR "the DLL imports functions that are not in ${ALLOWLIST}:\n  ${text}")
+endif()
+foreach(entry IN LISTS allowed_functions)
+  if(NOT entry IN_LIST imported)
+    message(STATUS "allowed but no longer imported (the allowlist may shrink): ${entry}")
+  endif()
+endforeach()
+message(STATUS "${count} imported functions, all in the allowlist")
+
+# VirtualProtect is allowed only because the runtime calls it to apply
+# pseudo-relocations, and the DLL must have none: the list's start and end
+# symbols are at one address.
+execute_process(COMMAND ${NM} ${DLL}.debug OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+string(REGEX MATCH "([0-9a-f]+) R __RUNTIME_PSEUDO_RELOC_LIST__\n" _ "${symbols}")
+set(list_start "${CMAKE_MATCH_1}")
+string(REGEX MATCH "([0-9a-f]+) R __RUNTIME_PSEUDO_RELOC_LIST_END__\n" _ "${symbols}")
+if(NOT rc EQUAL 0 OR NOT list_start OR NOT CMAKE_MATCH_1)
+  message(FATAL_ERROR "no pseudo-relocation list symbols in ${DLL}.debug")
+endif()
+if(NOT list_start STREQUAL CMAKE_MATCH_1)
+  message(FATAL_ERROR "the DLL has pseudo-relocations (${list_start}..${CMAKE_MATCH_1}): the "
+                      "runtime would change page protections in the spooler at load")
+endif()

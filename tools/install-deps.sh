@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing:
-# the MinGW-w64 cross compiler, Wine 8, GoogleTest's sources and CMake.
+# the MinGW-w64 cross compiler, Wine 8, GoogleTest's sources and CMake; wixl,
+# msitools and osslsigncode for the MSI and signing.
 set -euo pipefail
 need=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
@@ -10,6 +11,11 @@ command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x8
 command -v cmake >/dev/null || need+=(cmake)
 command -v ctest >/dev/null || need+=(cmake)
 command -v flock >/dev/null || need+=(util-linux)
+command -v x86_64-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-x86-64-win32)
+command -v wixl >/dev/null || need+=(wixl)
+command -v msiinfo >/dev/null || need+=(msitools)
+command -v osslsigncode >/dev/null || need+=(osslsigncode)
+command -v openssl >/dev/null || need+=(openssl)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=

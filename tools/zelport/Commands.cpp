@@ -5,6 +5,7 @@
 #include <winspool.h>
 #include <winsplp.h>
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -121,9 +122,69 @@ int RunInstall(const Command& command) {
     return kExitOk;
 }
 
+// The monitor's ports, from its own registry keys (the spooler's port list
+// would have to load the monitor to answer).
+std::vector<std::wstring> MonitorPortNames() {
+    std::vector<std::wstring> names;
+    ScopedKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath, 0, KEY_READ, key.Out()) !=
+        ERROR_SUCCESS) {
+        return names;
+    }
+    wchar_t name[256];
+    DWORD length = 256;
+    for (DWORD i = 0; RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr,
+                                    nullptr) == ERROR_SUCCESS;
+         ++i, length = 256) {
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+// "<printer> (<port>)" for every local printer one of whose ports (a
+// comma-separated list) is in `ports`, joined by ", ".
+std::wstring PrintersOnPorts(const std::vector<std::wstring>& ports) {
+    DWORD needed = 0;
+    DWORD returned = 0;
+    std::vector<BYTE> buffer;
+    while (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.empty() ? nullptr : buffer.data(),
+                          static_cast<DWORD>(buffer.size()), &needed, &returned)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) {
+            FailLast(L"cannot list the printers");
+        }
+        buffer.assign(needed, 0);
+    }
+    std::wstring users;
+    const PRINTER_INFO_2W* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+    for (DWORD i = 0; i < returned; ++i) {
+        std::wstring list = printers[i].pPortName ? printers[i].pPortName : L"";
+        for (size_t start = 0; start <= list.size();) {
+            size_t end = std::min(list.find(L',', start), list.size());
+            std::wstring port = list.substr(start, end - start);
+            port.erase(0, port.find_first_not_of(L' '));
+            for (const std::wstring& ours : ports) {
+                if (CompareStringOrdinal(port.c_str(), -1, ours.c_str(), -1, TRUE) == CSTR_EQUAL) {
+                    users += (users.empty() ? L"" : L", ") +
+                             std::wstring(printers[i].pPrinterName) + L" (" + ours + L")";
+                }
+            }
+            start = end + 1;
+        }
+    }
+    return users;
+}
+
 int RunUninstall(const Command&) {
     std::wstring name = Registry::kMonitorName;
     std::wstring environment = kEnvironment;
+    // Removing the monitor under a printer would leave the printer on a port
+    // that no longer exists; the installer's removal relies on this refusal
+    // to roll back before it changed anything.
+    const std::wstring users = PrintersOnPorts(MonitorPortNames());
+    if (!users.empty()) {
+        Fail(L"cannot remove monitor " + Quote(name) + L" while printers use its ports: " + users,
+             ERROR_PRINT_MONITOR_IN_USE);
+    }
     if (!DeleteMonitorW(nullptr, &environment[0], &name[0])) {
         FailLast(L"cannot remove monitor " + Quote(name));
     }
