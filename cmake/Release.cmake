@@ -1,37 +1,21 @@
 # What makes a shipped binary (the DLL, zelport, zel-dispatch) release-grade:
-#  - -fstack-protector-strong (libssp is linked statically: no new DLL);
+#  - stack protection (set for the whole tree in the top-level CMakeLists.txt);
 #  - a version resource from the project version (cmake/version.rc.in);
 #  - stripped right after linking, so build/bin, `cmake --install`, the ZIP
 #    and the MSI all carry the stripped file; the debug information goes into
 #    <file>.debug beside it, which the stripped file names in its
 #    .gnu_debuglink section (the symbols archive collects them);
-#  - the DLL alone is compiled and linked with the win32 thread model
-#    (cmake/win32-threads.sh says why). The programs keep the posix model:
-#    the test programs link their libraries, and code of both models must not
-#    meet in one executable.
 enable_language(RC)
 
 set(ZEL_COMPANY "Brambleworth Inc.")
 set(ZEL_PRODUCT_NAME "Zel PortMon")
 set(ZEL_COPYRIGHT "Copyright (C) 2026 Brambleworth Inc.")
-set(ZEL_WIN32_THREADS_LAUNCHER ${CMAKE_SOURCE_DIR}/cmake/win32-threads.sh)
 
-# zel_shipped_binary(<target> <description> [WIN32_THREADS])
+# zel_shipped_binary(<target> <description>)
 # Call it in the folder that makes the target (a build step can only be
 # attached there). Adds the file's name to the global ZEL_SHIPPED_FILES (the
 # binary inspection, signing and the symbols archive use the list).
 function(zel_shipped_binary target description)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "WIN32_THREADS" "" "")
-  if(arg_WIN32_THREADS)
-    set_target_properties(${target} PROPERTIES
-      C_COMPILER_LAUNCHER ${ZEL_WIN32_THREADS_LAUNCHER}
-      CXX_COMPILER_LAUNCHER ${ZEL_WIN32_THREADS_LAUNCHER}
-      C_LINKER_LAUNCHER ${ZEL_WIN32_THREADS_LAUNCHER}
-      CXX_LINKER_LAUNCHER ${ZEL_WIN32_THREADS_LAUNCHER})
-  endif()
-  target_compile_options(${target} PRIVATE -fstack-protector-strong)
-  target_link_options(${target} PRIVATE -fstack-protector-strong)
-
   get_target_property(type ${target} TYPE)
   get_target_property(output_name ${target} OUTPUT_NAME)
   if(NOT output_name)

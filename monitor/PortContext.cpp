@@ -11,8 +11,7 @@ std::wstring LogFileName(const std::wstring& tempDirectory, const std::wstring& 
 }
 
 PortContext::PortContext(PMONITORINIT monitorHandle, const wchar_t* name)
-    : std::wostream(nullptr), portName(name ? name : L""), monitor(monitorHandle),
-      jobKey(monitorHandle) {
+    : std::wofstream(), portName(name ? name : L""), monitor(monitorHandle), jobKey(monitorHandle) {
     // The standard wide file buffer cannot be used here: it loses whole lines
     // on a character it cannot narrow. Ours keeps what came before it.
     std::wostream::rdbuf(&logBuffer_);

@@ -8,7 +8,7 @@
 #include <winsplp.h>
 
 #include <cstdint>
-#include <ostream>
+#include <fstream>
 #include <string>
 
 #include "monitor/PortLog.h"
@@ -22,11 +22,8 @@ namespace PortMon {
 // Created by OpenPort, destroyed by ClosePort. The object is itself the port's
 // log: the log writers take it as their stream. StartDocPort, WritePort and
 // EndDocPort hold `lock` for their whole run and read and write the job fields
-// directly. A plain wostream over our own buffer, not a file stream: a file
-// stream holds a lock whose size depends on the compiler's thread model, and
-// the DLL (win32 model) and the test programs (posix model) must agree on
-// where the members are.
-class PortContext : public std::wostream {
+// directly.
+class PortContext : public std::wofstream {
 public:
     // Builds an idle port object and opens the port's log. A log that cannot be
     // opened stays silent; the object is usable all the same.
