@@ -103,9 +103,9 @@ TEST(ZelportArgs, CommandLines) {
 TEST(ZelportText, UsageJobIdsAndDocumentNames) {
     // Every subcommand has its own usage text, and the overview names them all.
     std::wstring overview = UsageText(Verb::kNone);
-    for (Verb verb :
-         {Verb::kInstall, Verb::kUninstall, Verb::kPorts, Verb::kAddPort, Verb::kDeletePort,
-          Verb::kSetDispatcher, Verb::kAddPrinter, Verb::kPrint, Verb::kSubmit}) {
+    for (Verb verb : {Verb::kInstall, Verb::kUninstall, Verb::kPorts, Verb::kAddPort,
+                      Verb::kDeletePort, Verb::kSetDispatcher, Verb::kAddPrinter, Verb::kPrint,
+                      Verb::kSubmit, Verb::kLog, Verb::kStatus}) {
         std::wstring name = VerbName(verb);
         EXPECT_EQ(UsageText(verb).rfind(L"usage: zelport " + name, 0), 0u);
         EXPECT_NE(overview.find(L"\n  " + name), std::wstring::npos);
