@@ -214,9 +214,9 @@ std::wstring PortLogFolder(const std::wstring& dir) {
         if (GetTempPathW(MAX_PATH, folder)) {
             result = folder;
         }
-    } else if (GetWindowsDirectoryW(folder, MAX_PATH)) {
+    } else if (GetSystemWindowsDirectoryW(folder, MAX_PATH)) {
         // The spooler service runs as LocalSystem, whose temporary folder is
-        // the system's own.
+        // the system's own (the shared Windows folder, also on a terminal server).
         result = std::wstring(folder) + L"\\Temp";
     }
     if (!result.empty() && result.back() != L'\\') {
