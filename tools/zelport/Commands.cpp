@@ -10,9 +10,9 @@
 
 #include "common/PrinterDriver.h"
 #include "common/Win32Util.h"
+#include "registry/RegistryLayout.h"
 #include "zelport/CommandSupport.h"
 #include "zelport/Diagnosis.h"
-#include "registry/RegistryLayout.h"
 
 namespace zelport {
 
