@@ -361,6 +361,11 @@ TEST_F(ZelportProgram, AdministratorsSession) {
         {L"status ZELTOOLS_B:", 5,
          "zelport: port ZELTOOLS_B: has no print dispatcher: zelport set-dispatcher ZELTOOLS_B: "
          "COMMAND\n"},
+        {L"set-dispatcher ZELTOOLS_B: C:\\nowhere\\x.exe", 0,
+         "ZELTOOLS_B: dispatches with: C:\\nowhere\\x.exe\n"},
+        {L"status ZELTOOLS_B:", 5,
+         "zelport: the print dispatcher's program \"C:\\nowhere\\x.exe\" of port ZELTOOLS_B: does "
+         "not exist: zelport set-dispatcher ZELTOOLS_B: with the program's full path, quoted\n"},
         {L"status NOSUCH:", 5,
          "zelport: no Tessivane 3 port named \"NOSUCH:\": zelport ports lists them\n"},
         {L"log NOSUCH: --dir C:\\nowhere", 1,
@@ -374,7 +379,7 @@ TEST_F(ZelportProgram, AdministratorsSession) {
         // Only this monitor's ports: Wine's own LPT1: and FILE: stay out.
         {L"ports", 0,
          ToUtf8(L"ZEL_3_PORT1:\tTessivane 3 Port\t" + dispatcher +
-                L"\nZELTOOLS_B:\tTessivane 3 Port\t\n")},
+                L"\nZELTOOLS_B:\tTessivane 3 Port\tC:\\nowhere\\x.exe\n")},
         {L"delete-port ZELTOOLS_B:", 0, "deleted port ZELTOOLS_B:\n"},
         {L"ports", 0, ToUtf8(L"ZEL_3_PORT1:\tTessivane 3 Port\t" + dispatcher + L"\n")},
         {L"delete-port NOSUCH:", 1, Error(L"cannot open \",XcvPort NOSUCH:\"", 1796)},

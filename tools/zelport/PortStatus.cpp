@@ -180,8 +180,8 @@ void PortStatus(const std::wstring& port, const std::wstring& logFolder,
         Out(L"  dispatcher: " + dispatcher + L"\n  program: " + program +
             (exists ? L" (found)\n" : L" (NOT FOUND)\n"));
         if (!exists) {
-            problems.push_back(L"port " + port + L": the print dispatcher's program " +
-                               Quote(program) + L" does not exist: zelport set-dispatcher " + port +
+            problems.push_back(L"the print dispatcher's program " + Quote(program) + L" of port " +
+                               port + L" does not exist: zelport set-dispatcher " + port +
                                L" with the program's full path, quoted");
         }
     }
