@@ -24,11 +24,22 @@ bool MayAdminister(const XcvContext& context) {
     return (context.grantedAccess & SERVER_ACCESS_ADMINISTER) != 0;
 }
 
-// Port names arrive as NUL-terminated UTF-16 in the input buffer; the byte
-// count is not consulted.
-const wchar_t* PortNameInput(const BYTE* input) {
+// Port names arrive as NUL-terminated UTF-16. The spooler hands the input
+// over as a buffer of exactly `size` bytes, so the name is read only within
+// its whole characters: a name whose NUL lies beyond them is refused rather
+// than read past the buffer's end. Null for a missing or empty name.
+const wchar_t* PortNameInput(const BYTE* input, DWORD size) {
     const wchar_t* name = reinterpret_cast<const wchar_t*>(input);
-    return name && *name ? name : nullptr;
+    if (!name) {
+        return nullptr;
+    }
+    const DWORD count = size / sizeof(wchar_t);
+    for (DWORD i = 0; i < count; ++i) {
+        if (name[i] == L'\0') {
+            return i > 0 ? name : nullptr;
+        }
+    }
+    return nullptr;
 }
 
 DWORD AddPortCommand(const XcvContext& context, const wchar_t* portName) {
@@ -109,7 +120,7 @@ BOOL WINAPI XcvOpenPort(HANDLE hMonitor, LPCWSTR, ACCESS_MASK GrantedAccess, PHA
     });
 }
 
-DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD,
+DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
                          PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded) {
     const XcvContext* context = static_cast<const XcvContext*>(hXcv);
     if (!context || context->tag != kXcvContextTag) {
@@ -120,7 +131,7 @@ DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWO
         if (!MayAdminister(*context)) {
             return ERROR_ACCESS_DENIED;
         }
-        const wchar_t* portName = PortNameInput(pInputData);
+        const wchar_t* portName = PortNameInput(pInputData, cbInputData);
         if (!portName) {
             return ERROR_INVALID_PARAMETER;
         }

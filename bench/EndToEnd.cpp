@@ -5,6 +5,7 @@
 // The dispatcher on the other side of the process start is timed alone too.
 
 #include "bench/Benchmarks.h"
+#include "common/PrinterDriver.h"
 #include "common/Win32Util.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
@@ -34,7 +35,7 @@ struct ProcessHandles {
 };
 
 bool InstallDriver() {
-    return zeltools::InstallWinePostScriptDriver(kDriverName, L"generic.ppd") ||
+    return zeltools::InstallWinePostScriptDriver(kDriverName) ||
            GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED;
 }
 

@@ -5,7 +5,8 @@
 #                                            and the symbols archive
 # The DLL and the two programs install themselves (their own install rules);
 # the Wine host is test infrastructure and stays out (EXCLUDE_FROM_ALL).
-install(FILES ${CMAKE_SOURCE_DIR}/docs/install-windows.md DESTINATION docs)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/install-windows.md ${CMAKE_SOURCE_DIR}/docs/operations.md
+        DESTINATION docs)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/demo/sample.ps DESTINATION docs)
 
 set(CPACK_GENERATOR ZIP)

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,15 +35,20 @@ protected:
     }
 
     // One command with the output side and the last error poisoned; port names
-    // go in as the spooler passes them, with their NUL. Nothing is ever output.
-    DWORD Send(HANDLE xcv, const wchar_t* command, const wchar_t* input) {
+    // go in as the spooler passes them, with their NUL, unless `size` is given.
+    // Nothing is ever output.
+    DWORD Send(HANDLE xcv, const wchar_t* command, const void* input, DWORD size = kPoison) {
         std::vector<BYTE> output(16, 0xAB);
         DWORD needed = kPoison;
+        if (size == kPoison) {
+            size = input ? static_cast<DWORD>((wcslen(static_cast<const wchar_t*>(input)) + 1) *
+                                              sizeof(wchar_t))
+                         : 0;
+        }
         SetLastError(kPoison);
-        DWORD result = M().pfnXcvDataPort(
-            xcv, command, reinterpret_cast<BYTE*>(const_cast<wchar_t*>(input)),
-            input ? static_cast<DWORD>((wcslen(input) + 1) * sizeof(wchar_t)) : 0, output.data(),
-            static_cast<DWORD>(output.size()), &needed);
+        DWORD result =
+            M().pfnXcvDataPort(xcv, command, static_cast<BYTE*>(const_cast<void*>(input)), size,
+                               output.data(), static_cast<DWORD>(output.size()), &needed);
         lastError_ = GetLastError();
         EXPECT_EQ(needed, kPoison);
         EXPECT_EQ(output, std::vector<BYTE>(16, 0xAB));
@@ -50,11 +56,11 @@ protected:
     }
 
     // The same on a channel of its own; its object name is not consulted.
-    DWORD Run(ACCESS_MASK access, const wchar_t* command, const wchar_t* input) {
+    DWORD Run(ACCESS_MASK access, const wchar_t* command, const void* input, DWORD size = kPoison) {
         HANDLE xcv = nullptr;
         EXPECT_TRUE(M().pfnXcvOpenPort(SpoolerHarness::Instance().MonitorHandle(), L"ZEL_3_PORT7:",
                                        access, &xcv));
-        DWORD result = Send(xcv, command, input);
+        DWORD result = Send(xcv, command, input, size);
         EXPECT_TRUE(M().pfnXcvClosePort(xcv));
         return result;
     }
@@ -140,6 +146,51 @@ TEST_F(XcvDataPortTest, RegistryOutcomes) {
         EXPECT_EQ(Narrow(description), c.descriptionAfter ? "Tessivane 3 Port" : "") << c.what;
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, PortsKeyPath())) << c.what;
     }
+}
+
+// The spooler's input buffer is exactly the count long: placed right before a
+// page that cannot be read, a name without its NUL inside the count's whole
+// characters is refused without a read past it, and changes nothing. Wine
+// lists LPT1:, so a name read whole is taken for an add and reaches the delete.
+TEST_F(XcvDataPortTest, PortNameIsReadOnlyWithinTheCount) {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const DWORD page = system.dwPageSize;
+    BYTE* pages = static_cast<BYTE*>(
+        VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &old));
+    const std::wstring name = L"LPT1:";
+    const DWORD nameBytes = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    const DWORD refused = ERROR_INVALID_PARAMETER;
+    struct Case {
+        DWORD count; // just over the name: the name and what fits of its NUL
+        DWORD addResult, deleteResult;
+    } cases[] = {
+        {0, refused, refused},
+        {1, refused, refused},
+        {4, refused, refused},
+        {nameBytes + 1, refused, refused}, // the NUL's second byte lies beyond
+        {page, refused, refused},
+        {nameBytes + 2, ERROR_PRINTER_ALREADY_EXISTS, ERROR_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        ScopedPorts ports({name});
+        Reg().Clear();
+        std::memset(pages, 'A', page); // U+4141, never a NUL
+        BYTE* input = pages + page - c.count;
+        if (c.count > nameBytes && c.count <= nameBytes + 2) {
+            std::memcpy(input, name.c_str(), c.count);
+        }
+        EXPECT_EQ(Run(SERVER_ACCESS_ADMINISTER, L"AddPort", input, c.count), c.addResult)
+            << "count " << c.count;
+        EXPECT_EQ(Run(SERVER_ACCESS_ADMINISTER, L"DeletePort", input, c.count), c.deleteResult)
+            << "count " << c.count;
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, PortKeyPath(name)), c.deleteResult != 0);
+        EXPECT_EQ(Reg().Calls().empty(), c.deleteResult != 0) << "count " << c.count;
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 } // namespace

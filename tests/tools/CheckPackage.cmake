@@ -16,8 +16,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zip} OUTPUT_VARIABLE listin
 string(REPLACE "\n" ";" entries "${listing}")
 list(FILTER entries EXCLUDE REGEX "/$|^$")
 list(SORT entries)
-set(expected Brambleworth.Zel.3.PortMon.x64.dll docs/install-windows.md docs/sample.ps
-             zel-dispatch.exe zelport.exe)
+set(expected Brambleworth.Zel.3.PortMon.x64.dll docs/install-windows.md docs/operations.md
+             docs/sample.ps zel-dispatch.exe zelport.exe)
 if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "package holds\n  ${entries}\nexpected\n  ${expected}")
 endif()

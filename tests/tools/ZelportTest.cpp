@@ -15,6 +15,7 @@
 #include "common/Win32Util.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
+#include "zelport/Diagnosis.h"
 #include "zelport/ZelportArgs.h"
 
 using namespace zelport;
@@ -47,6 +48,11 @@ std::wstring Outcome(const std::vector<std::wstring>& args) {
     if (c.timeoutSeconds != kDefaultTimeoutSeconds) {
         text += L" timeout=" + std::to_wstring(c.timeoutSeconds);
     }
+    if (c.lines != kDefaultLogLines) {
+        text += L" lines=" + std::to_wstring(c.lines);
+    }
+    text += std::wstring(c.errorsOnly ? L" errors" : L"") + (c.follow ? L" follow" : L"") +
+            (c.force ? L" force" : L"");
     return c.help ? text + L" help" : text;
 }
 
@@ -79,6 +85,15 @@ TEST(ZelportArgs, CommandLines) {
         {{L"submit", L"a.ps", L"--printer", L"P", L"--timeout", L"0"}, kTimeout + L"'0'"},
         {{L"submit", L"a.ps", L"--printer", L"P", L"--timeout=1.5"}, kTimeout + L"'1.5'"},
         {{L"submit", L"a.ps", L"--printer", L"P", L"--timeout", L"86401"}, kTimeout + L"'86401'"},
+        {{L"log", L"P:", L"--follow", L"--lines", L"5", L"--errors", L"--dir=C:\\t"},
+         L"log [P:] dir=C:\\t lines=5 errors follow"},
+        {{L"log", L"P:", L"--lines", L"0"},
+         L"error: --lines takes a count from 1 to 999999, not '0'"},
+        {{L"status"}, L"status"},
+        {{L"status", L"A:", L"B:"}, L"error: status: unexpected argument 'B:'"},
+        {{L"set-dispatcher", L"--force", L"P:", L"x y"}, L"set-dispatcher [P:] [x y] force"},
+        {{L"add-port", L"--force=yes", L"a"}, L"error: unknown option '--force' for add-port"},
+        {{L"status", L"--force"}, L"error: unknown option '--force' for status"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Outcome(c.args), c.outcome);
@@ -88,9 +103,9 @@ TEST(ZelportArgs, CommandLines) {
 TEST(ZelportText, UsageJobIdsAndDocumentNames) {
     // Every subcommand has its own usage text, and the overview names them all.
     std::wstring overview = UsageText(Verb::kNone);
-    for (Verb verb :
-         {Verb::kInstall, Verb::kUninstall, Verb::kPorts, Verb::kAddPort, Verb::kDeletePort,
-          Verb::kSetDispatcher, Verb::kAddPrinter, Verb::kPrint, Verb::kSubmit}) {
+    for (Verb verb : {Verb::kInstall, Verb::kUninstall, Verb::kPorts, Verb::kAddPort,
+                      Verb::kDeletePort, Verb::kSetDispatcher, Verb::kAddPrinter, Verb::kPrint,
+                      Verb::kSubmit, Verb::kLog, Verb::kStatus}) {
         std::wstring name = VerbName(verb);
         EXPECT_EQ(UsageText(verb).rfind(L"usage: zelport " + name, 0), 0u);
         EXPECT_NE(overview.find(L"\n  " + name), std::wstring::npos);
@@ -101,6 +116,57 @@ TEST(ZelportText, UsageJobIdsAndDocumentNames) {
     }
     EXPECT_EQ(DefaultDocumentName(L"C:\\x.y\\c.d.ps"), L"c.d");
     EXPECT_EQ(DefaultDocumentName(L"C:\\x.y\\.profile"), L".profile");
+}
+
+// The port log as zelport reads it: lines, the last ones, the last error and
+// what to do about it.
+TEST(ZelportText, PortLogLines) {
+    const std::string log = "       : A: #1: ...\r\nWARNING: A: #2: w\r\nERROR  : B: #3: e\r\n"
+                            "ERROR  : Brambleworth::Zel::PortMon::EndDocPort: #980: f\r\n"
+                            "       : C: #4: done\r\nERROR  : half";
+    const std::vector<std::string> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[5], "ERROR  : half") << "a line still being written";
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(LastLines(lines, 2, false), Lines(lines.begin() + 4, lines.end()));
+    EXPECT_EQ(LastLines(lines, 3, true), Lines({lines[2], lines[3], lines[5]}));
+    EXPECT_EQ(LastLines(lines, 9, true).size(), 4u);
+    EXPECT_EQ(LastErrorLine(Lines(lines.begin(), lines.begin() + 5)), lines[3]);
+    EXPECT_EQ(LastErrorLine(Lines(lines.begin(), lines.begin() + 2)), "");
+    EXPECT_TRUE(LogLines("").empty());
+    EXPECT_EQ(LogLines("\r\n\n"), Lines({"", ""}));
+    EXPECT_EQ(AdviceFor(lines[3], L"P:"),
+              L"the port has no print dispatcher: zelport set-dispatcher P: COMMAND");
+    EXPECT_NE(AdviceFor("ERROR  : X::Send: #367: e", L"P:").find(L"zelport status P:"),
+              std::wstring::npos);
+    EXPECT_EQ(AdviceFor(lines[2], L"P:"), L"");
+    EXPECT_EQ(FromLatin1("caf\xe9"), L"caf\u00e9");
+}
+
+// What add-port and set-dispatcher refuse without --force.
+TEST(ZelportText, GuardRails) {
+    for (const wchar_t* name : {L"a\\b", L"a/b", L"..", L"x..y:"}) {
+        EXPECT_NE(PortNameProblem(name), L"") << ToUtf8(name);
+    }
+    for (const wchar_t* name : {L"ZEL_3_PORT1:", L"a.b:", L"with space:"}) {
+        EXPECT_EQ(PortNameProblem(name), L"") << ToUtf8(name);
+    }
+    const struct {
+        const wchar_t* command;
+        const wchar_t* program;
+        bool refused;
+    } commands[] = {
+        {L"C:\\Program Files\\Zel\\zel-dispatch.exe --out C:\\J", L"C:\\Program", true},
+        {L"\"C:\\Program Files\\zel-dispatch.exe\" --out C:\\J",
+         L"C:\\Program Files\\zel-dispatch.exe", false},
+        {L"C:\\Zel\\ZEL-DISPATCH.EXE --out C:\\J", L"C:\\Zel\\ZEL-DISPATCH.EXE", false},
+        {L"C:\\Zel\\zel-dispatch", L"C:\\Zel\\zel-dispatch", false},
+        {L"\"C:\\unclosed quote", L"C:\\unclosed quote", false},
+    };
+    for (const auto& c : commands) {
+        EXPECT_EQ(DispatcherProgram(c.command), c.program);
+        EXPECT_EQ(DispatcherCommandProblem(c.command).empty(), !c.refused) << ToUtf8(c.command);
+    }
 }
 
 const std::wstring kDriver = L"Zel Test PostScript";
@@ -133,20 +199,6 @@ bool JobKeyRemoved(const std::string& out) {
 
 class ZelportProgram : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        // A fresh prefix has no printer driver; Wine's PostScript driver with the
-        // description the prefix script staged does.
-        std::wstring name = kDriver, environment = L"Windows x64", driver = L"wineps.drv",
-                     data = L"generic.ppd";
-        DRIVER_INFO_3W info{};
-        info.cVersion = 3;
-        info.pName = &name[0];
-        info.pEnvironment = &environment[0];
-        info.pDriverPath = info.pConfigFile = &driver[0];
-        info.pDataFile = &data[0];
-        AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&info), APD_COPY_NEW_FILES);
-    }
-
     void SetUp() override {
         DeleteTree(HKEY_LOCAL_MACHINE, PortsKeyPath());
         DeleteTree(HKEY_CURRENT_USER, reg::kJobsKeyPath);
@@ -188,15 +240,27 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
     }
     const std::wstring file = Quoted(dir.File(L"in.ps")) + L" --printer ";
 
-    // Printed jobs reach the dispatcher byte for byte. A failing dispatcher
-    // fails the job: Wine's spooler then reports the document as not accepted.
+    // Printed jobs reach the dispatcher byte for byte. A missing or failing
+    // dispatcher fails the job: Wine's spooler then reports the document as not
+    // accepted, without the reason, which zelport finds in the port's log.
     const struct {
-        std::wstring options;
+        std::wstring options; // none: no dispatcher yet
         DWORD exitCode;
-    } dispatchers[] = {{L" --out " + Quoted(dir.File(L"out")), 0}, {L" --bogus", 1}};
+        const char* cause;
+    } dispatchers[] = {
+        {L"", 1,
+         "zelport: the port has no print dispatcher: zelport set-dispatcher ZELTOOLS_P: "
+         "COMMAND\nzelport: port ZELTOOLS_P: logged: ERROR  : "
+         "Brambleworth::Zel::PortMon::EndDocPort: #980: "},
+        {L" --bogus", 1, "zelport: the print dispatcher failed the job"},
+        {L" --out " + Quoted(dir.File(L"out")), 0, ""},
+    };
     for (const auto& c : dispatchers) {
         std::wstring dispatcher = Quoted(ProgramDir() + L"zel-dispatch.exe") + c.options;
-        ASSERT_EQ(Zelport(L"set-dispatcher ZELTOOLS_P: " + AsArgument(dispatcher)).exitCode, 0u);
+        if (!c.options.empty()) {
+            ASSERT_EQ(Zelport(L"set-dispatcher ZELTOOLS_P: " + AsArgument(dispatcher)).exitCode,
+                      0u);
+        }
         ProgramResult run = Zelport(L"print " + file + printer + L" --document " +
                                     AsArgument(L"Memo \"A\" \u00e9"));
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
@@ -204,11 +268,26 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
             EXPECT_EQ(run.out.rfind("job ", 0), 0u) << run.out;
             EXPECT_TRUE(ReadBytes(dir.File(L"out\\Memo _A_ \u00e9.ps")) == bytes);
         } else {
-            // The dispatcher's own complaint comes first: it shares our console.
-            EXPECT_EQ(run.err.rfind("zel-dispatch: unknown option --bogus"), 0u) << run.err;
             EXPECT_NE(run.err.find("zelport: the printer did not accept job "), std::string::npos);
+            EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
         }
     }
+    // The port's log, read where the monitor wrote it: the two failures, then
+    // the last lines of the good job; status sees the printer and the failure.
+    ProgramResult log = Zelport(L"log ZELTOOLS_P: --errors --lines 2");
+    EXPECT_TRUE(std::regex_match(log.out, std::regex("ERROR  : [^\n]*EndDocPort: #980: [^\n]*\n"
+                                                     "ERROR  : [^\n]*Send: #386[^\n]*\n")))
+        << log.out;
+    log = Zelport(L"log ZELTOOLS_P: --lines 2");
+    EXPECT_EQ(log.out, "       : Brambleworth::Zel::PortMon::EndDocPort: #987: done\n"
+                       "       : Brambleworth::Zel::PortMon::ClosePort: #1021: ...\n");
+    ProgramResult status = Zelport(L"status ZELTOOLS_P:");
+    EXPECT_EQ(status.exitCode, 0u) << status.err;
+    EXPECT_NE(status.out.find("\n  printers: Zel Tools Printer\n"), std::string::npos);
+    EXPECT_NE(status.out.find("\n  last error: ERROR  : Brambleworth::Zel::PortMon::"
+                              "MessageTransport::Send: #386; SEC: "),
+              std::string::npos)
+        << status.out;
 
     // A solicited job: the PS file named in the job key, which is then removed.
     ProgramResult run = Zelport(L"submit " + file + printer + L" --dir " + Quoted(dir.path));
@@ -249,6 +328,11 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
 // puts it back.
 TEST_F(ZelportProgram, AdministratorsSession) {
     ports_ = {L"ZEL_3_PORT1:", L"ZELTOOLS_B:", L"ZELTOOLS_X:"};
+    printers_ = {L"Zel Session"};
+    // As in a fresh prefix: no default driver and no printer description.
+    DeletePrinterDriverW(nullptr, const_cast<LPWSTR>(L"Windows x64"),
+                         const_cast<LPWSTR>(L"Microsoft PS Class Driver"));
+    DeleteFileW(L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\wineps-generic.ppd");
     const std::wstring dispatcher =
         Quoted(ProgramDir() + L"zel-dispatch.exe") + L" --out \"C:\\Zel Jobs\"";
     const std::wstring dll = ProgramDir() + L"ZelWineHost.dll";
@@ -265,25 +349,55 @@ TEST_F(ZelportProgram, AdministratorsSession) {
         {L"add-port", 0, "ZEL_3_PORT1:\n"},
         {L"add-port ZELTOOLS_B:", 0, "ZELTOOLS_B:\n"},
         {L"add-port ZELTOOLS_B:", 1, Error(L"cannot add port \"ZELTOOLS_B:\"", 1802)},
+        {L"add-port a\\b", 1,
+         Error(L"refusing port name \"a\\b\"", ERROR_INVALID_NAME) +
+             "zelport: a port name with \\ or / makes nested registry keys and puts the port's "
+             "log into another folder; --force adds it all the same\n"},
+        {L"set-dispatcher ZEL_3_PORT1: \"C:\\Program Files\\x.exe\"", 1,
+         Error(L"refusing print dispatcher \"C:\\Program Files\\x.exe\"", ERROR_BAD_PATHNAME) +
+             "zelport: the program \"C:\\Program\" is not an .exe; quote a program path that has "
+             "blanks (\"\\\"C:\\Program Files\\...\\zel-dispatch.exe\\\" --out DIR\"); --force "
+             "sets it all the same\n"},
+        {L"status ZELTOOLS_B:", 5,
+         "zelport: port ZELTOOLS_B: has no print dispatcher: zelport set-dispatcher ZELTOOLS_B: "
+         "COMMAND\n"},
+        {L"set-dispatcher ZELTOOLS_B: C:\\nowhere\\x.exe", 0,
+         "ZELTOOLS_B: dispatches with: C:\\nowhere\\x.exe\n"},
+        {L"status ZELTOOLS_B:", 5,
+         "zelport: the print dispatcher's program \"C:\\nowhere\\x.exe\" of port ZELTOOLS_B: does "
+         "not exist: zelport set-dispatcher ZELTOOLS_B: with the program's full path, quoted\n"},
+        {L"status NOSUCH:", 5,
+         "zelport: no Tessivane 3 port named \"NOSUCH:\": zelport ports lists them\n"},
+        {L"log NOSUCH: --dir C:\\nowhere", 1,
+         Error(L"cannot open the log of port \"NOSUCH:\" "
+               L"(C:\\nowhere\\Brambleworth.Zel.3.PortMon.NOSUCH:.log)",
+               ERROR_PATH_NOT_FOUND) +
+             "zelport: the monitor writes it once the port has been opened; --dir names another "
+             "folder\n"},
         {L"set-dispatcher ZEL_3_PORT1: " + AsArgument(dispatcher), 0,
          ToUtf8(L"ZEL_3_PORT1: dispatches with: " + dispatcher + L"\n")},
         // Only this monitor's ports: Wine's own LPT1: and FILE: stay out.
         {L"ports", 0,
          ToUtf8(L"ZEL_3_PORT1:\tTessivane 3 Port\t" + dispatcher +
-                L"\nZELTOOLS_B:\tTessivane 3 Port\t\n")},
+                L"\nZELTOOLS_B:\tTessivane 3 Port\tC:\\nowhere\\x.exe\n")},
         {L"delete-port ZELTOOLS_B:", 0, "deleted port ZELTOOLS_B:\n"},
         {L"ports", 0, ToUtf8(L"ZEL_3_PORT1:\tTessivane 3 Port\t" + dispatcher + L"\n")},
         {L"delete-port NOSUCH:", 1, Error(L"cannot open \",XcvPort NOSUCH:\"", 1796)},
         {L"set-dispatcher NOSUCH: x.exe", 1,
          Error(L"no Tessivane 3 port named \"NOSUCH:\"", ERROR_FILE_NOT_FOUND)},
-        {L"add-printer P --port NOSUCH: --driver D", 1,
-         Error(L"cannot create printer \"P\" on port \"NOSUCH:\" with driver \"D\"", 1797)},
+        // A fresh prefix has no driver: Wine's PostScript driver is installed.
+        {L"add-printer \"Zel Session\" --port FILE:", 0,
+         "installed Wine's PostScript driver as Microsoft PS Class Driver\n"
+         "created printer Zel Session on FILE:\n"},
         {L"print nosuch.ps --printer P", 1, Error(L"cannot read nosuch.ps", ERROR_FILE_NOT_FOUND)},
         {L"print " + Quoted(dll) + L" --printer P", 1,
          Error(L"cannot open printer \"P\"", ERROR_INVALID_PRINTER_NAME)},
         // Without the monitor nothing reaches it; installing twice is harmless.
         {L"uninstall", 0, "removed " + monitor + "\n"},
         {L"uninstall", 1, Error(L"cannot remove monitor \"Tessivane 3 Monitor\"", 3000)},
+        {L"status ZEL_3_PORT1:", 5,
+         "zelport: monitor \"Tessivane 3 Monitor\" is not registered: zelport install (as an "
+         "administrator)\n"},
         {L"add-port ZELTOOLS_X:", 1,
          Error(L"cannot open \",XcvMonitor Tessivane 3 Monitor\"", 1796)},
         {L"install --dll " + Quoted(dll), 0, "installed " + monitor + " (" + ToUtf8(dll) + ")\n"},

@@ -111,22 +111,6 @@ std::wstring FullPath(const std::wstring& path) {
     return std::wstring(buffer.data(), length);
 }
 
-bool InstallWinePostScriptDriver(const std::wstring& name, const std::wstring& ppd) {
-    std::wstring driverName = name;
-    std::wstring environment = L"Windows x64";
-    std::wstring driver = L"wineps.drv";
-    std::wstring data = ppd;
-    DRIVER_INFO_3W info{};
-    info.cVersion = 3;
-    info.pName = &driverName[0];
-    info.pEnvironment = &environment[0];
-    info.pDriverPath = &driver[0];
-    info.pDataFile = &data[0];
-    info.pConfigFile = &driver[0];
-    return AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&info), APD_COPY_NEW_FILES) !=
-           FALSE;
-}
-
 bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std::wstring& driver,
                    ScopedPrinter& printer) {
     std::wstring printerName = name;

@@ -112,10 +112,6 @@ void Err(const std::wstring& text);
 // Full path of a file, or the input unchanged when it cannot be resolved.
 std::wstring FullPath(const std::wstring& path);
 
-// Installs Wine's PostScript driver (wineps.drv) under `name` with the PPD
-// file `ppd` from the x64 driver folder. False with the last error set.
-bool InstallWinePostScriptDriver(const std::wstring& name, const std::wstring& ppd);
-
 // Creates a local printer on `port` that takes RAW jobs through the standard
 // print processor. The printer handle goes to `printer`; false with the last
 // error set.

@@ -54,10 +54,6 @@ rm -rf "$prefix" "$out"
 mkdir -p "$out/jobs" "$out/solicited" "$out/reference"
 bash tools/make-wine-prefix.sh "$prefix" "$bin"
 
-step "installing Wine's PostScript driver"
-driver="Zel Demo PostScript"
-run zel-gdi-print.exe install-wine-driver "$driver" generic.ppd
-
 step "zelport add-port (the monitor's AddPortUI picks the name)"
 port=$(run zelport.exe add-port)
 echo "new port: $port"
@@ -66,8 +62,9 @@ step "zelport set-dispatcher"
 dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"$(winpath "$out/jobs")\""
 run zelport.exe set-dispatcher "$port" "$dispatcher"
 
-step "zelport add-printer"
+step "zelport add-printer (a fresh prefix has no driver: Wine's PostScript driver is installed)"
 printer="Zel Demo"
+driver="Zel Demo PostScript"
 run zelport.exe add-printer "$printer" --port "$port" --driver "$driver"
 run zelport.exe ports
 

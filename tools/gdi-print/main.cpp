@@ -1,7 +1,7 @@
 // zel-gdi-print: prints a one-page GDI document (text and shapes) on a
 // printer, the way any Windows application does, so the monitor receives the
-// PostScript that the printer's driver makes of it. It also installs Wine's
-// PostScript driver, which a fresh Wine prefix lacks.
+// PostScript that the printer's driver makes of it. (zelport add-printer
+// installs Wine's PostScript driver, which a fresh Wine prefix lacks.)
 
 #include <windows.h>
 #include <shellapi.h>
@@ -17,14 +17,9 @@ namespace {
 using zeltools::Err;
 using zeltools::Out;
 
-const wchar_t kUsage[] =
-    L"usage: zel-gdi-print print PRINTER [--document NAME] [--output FILE]\n"
-    L"       zel-gdi-print install-wine-driver NAME PPD-FILE\n"
-    L"\n"
-    L"print                prints a one-page GDI document on PRINTER (or into FILE)\n"
-    L"install-wine-driver  installs Wine's PostScript driver (wineps.drv) as NAME\n"
-    L"                     with the printer description PPD-FILE, a file in the\n"
-    L"                     printer driver folder (spool\\drivers\\x64\\3)\n";
+const wchar_t kUsage[] = L"usage: zel-gdi-print print PRINTER [--document NAME] [--output FILE]\n"
+                         L"\n"
+                         L"prints a one-page GDI document on PRINTER (or into FILE)\n";
 
 int Failed(const std::wstring& what, DWORD code) {
     Err(L"zel-gdi-print: " + what + L": " + zeltools::SystemText(code) + L" (" +
@@ -144,14 +139,6 @@ int Print(const std::wstring& printer, const std::wstring& document, const std::
     return 0;
 }
 
-int InstallWineDriver(const std::wstring& name, const std::wstring& ppd) {
-    if (!zeltools::InstallWinePostScriptDriver(name, ppd)) {
-        return Failed(L"cannot install driver " + name, GetLastError());
-    }
-    Out(L"installed driver " + name + L"\n");
-    return 0;
-}
-
 std::vector<std::wstring> Arguments() {
     std::vector<std::wstring> args;
     int count = 0;
@@ -183,9 +170,6 @@ int main() {
         if (ok) {
             return Print(args[1], document, output);
         }
-    }
-    if (args.size() == 3 && args[0] == L"install-wine-driver") {
-        return InstallWineDriver(args[1], args[2]);
     }
     bool help = !args.empty() && (args[0] == L"--help" || args[0] == L"-h");
     (help ? Out : Err)(kUsage);

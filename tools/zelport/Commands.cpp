@@ -9,27 +9,24 @@
 #include <fstream>
 #include <vector>
 
+#include "common/PrinterDriver.h"
 #include "common/Win32Util.h"
 #include "registry/RegistryLayout.h"
+#include "zelport/CommandSupport.h"
+#include "zelport/Diagnosis.h"
 
 namespace zelport {
-
-namespace {
 
 using namespace Brambleworth::Zel;
 using zeltools::Out;
 using zeltools::ScopedKey;
 using zeltools::ScopedPrinter;
 
-constexpr const wchar_t* kEnvironment = L"Windows x64";
-constexpr const wchar_t* kDllName = L"Brambleworth.Zel.3.PortMon.x64.dll";
-constexpr const wchar_t* kDefaultDriver = L"Microsoft PS Class Driver";
-
-[[noreturn]] void Fail(const std::wstring& what, unsigned long code) {
+void Fail(const std::wstring& what, unsigned long code) {
     throw Failure{what, code};
 }
 
-[[noreturn]] void FailLast(const std::wstring& what) {
+void FailLast(const std::wstring& what) {
     Fail(what, GetLastError());
 }
 
@@ -37,8 +34,7 @@ std::wstring Quote(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
 
-// The transceive channel of the monitor or of one port, opened for
-// administration, as the monitor's own user interface opens it.
+// Opened as the monitor's own user interface opens it.
 void OpenXcv(ScopedPrinter& printer, const std::wstring& object) {
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
     std::wstring name = L"," + object;
@@ -46,6 +42,49 @@ void OpenXcv(ScopedPrinter& printer, const std::wstring& object) {
         FailLast(L"cannot open " + Quote(name));
     }
 }
+
+std::wstring MonitorLibrary(const std::wstring& monitor) {
+    ScopedPrinter xcv;
+    OpenXcv(xcv, L"XcvMonitor " + monitor);
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD needed = 0;
+    DWORD status = 0;
+    if (!XcvDataW(xcv.Get(), L"MonitorUI", nullptr, 0, reinterpret_cast<PBYTE>(path),
+                  sizeof(path) - sizeof(wchar_t), &needed, &status)) {
+        status = GetLastError();
+    }
+    if (status != ERROR_SUCCESS) {
+        Fail(L"monitor " + Quote(monitor) + L" did not name its user interface", status);
+    }
+    return path;
+}
+
+std::wstring PortKeyPath(const std::wstring& port) {
+    return std::wstring(Registry::kPortsKeyPath) + L"\\" + port;
+}
+
+bool QueryString(HKEY key, const wchar_t* name, std::wstring& value) {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return false;
+    }
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return false;
+    }
+    value.assign(buffer.data());
+    return true;
+}
+
+namespace {
+
+constexpr const wchar_t* kEnvironment = L"Windows x64";
+constexpr const wchar_t* kDllName = L"Brambleworth.Zel.3.PortMon.x64.dll";
+constexpr const wchar_t* kDefaultDriver = L"Microsoft PS Class Driver";
 
 // Sends a port command; both the call's failure and the monitor's refusal
 // count.
@@ -64,29 +103,8 @@ void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
     }
 }
 
-std::wstring PortKeyPath(const std::wstring& port) {
-    return std::wstring(Registry::kPortsKeyPath) + L"\\" + port;
-}
-
 std::wstring JobKeyPath(const std::wstring& id) {
     return std::wstring(Registry::kJobsKeyPath) + L"\\" + id;
-}
-
-bool QueryString(HKEY key, const wchar_t* name, std::wstring& value) {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return false;
-    }
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                         &size) != ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return false;
-    }
-    value.assign(buffer.data());
-    return true;
 }
 
 bool QueryDword(HKEY key, const wchar_t* name, DWORD& value) {
@@ -229,22 +247,7 @@ int RunPorts(const Command&) {
 // the monitor which library holds its user interface, load it there, and let
 // it choose the name.
 std::wstring AddPortThroughUi(const std::wstring& monitor) {
-    std::wstring library;
-    {
-        ScopedPrinter xcv;
-        OpenXcv(xcv, L"XcvMonitor " + monitor);
-        wchar_t path[MAX_PATH + 1] = {};
-        DWORD needed = 0;
-        DWORD status = 0;
-        if (!XcvDataW(xcv.Get(), L"MonitorUI", nullptr, 0, reinterpret_cast<PBYTE>(path),
-                      sizeof(path) - sizeof(wchar_t), &needed, &status)) {
-            status = GetLastError();
-        }
-        if (status != ERROR_SUCCESS) {
-            Fail(L"monitor " + Quote(monitor) + L" did not name its user interface", status);
-        }
-        library = path;
-    }
+    const std::wstring library = MonitorLibrary(monitor);
     zeltools::ScopedLibrary module(LoadLibraryW(library.c_str()));
     if (!module.Get()) {
         FailLast(L"cannot load " + library);
@@ -277,6 +280,14 @@ int RunAddPort(const Command& command) {
         return kExitOk;
     }
     const std::wstring& port = command.positional[0];
+    // The monitor takes any name; the administrator gets a second thought.
+    const std::wstring problem = PortNameProblem(port);
+    if (!problem.empty() && !command.force) {
+        throw Failure{L"refusing port name " + Quote(port),
+                      ERROR_INVALID_NAME,
+                      kExitFailed,
+                      {problem + L"; --force adds it all the same"}};
+    }
     ScopedPrinter xcv;
     OpenXcv(xcv, L"XcvMonitor " + monitor);
     SendXcv(xcv.Get(), L"AddPort", port, L"cannot add port " + Quote(port));
@@ -296,6 +307,14 @@ int RunDeletePort(const Command& command) {
 int RunSetDispatcher(const Command& command) {
     const std::wstring& port = command.positional[0];
     const std::wstring& dispatcher = command.positional[1];
+    // The value is the start of a command line, used as it stands.
+    const std::wstring problem = DispatcherCommandProblem(dispatcher);
+    if (!problem.empty() && !command.force) {
+        throw Failure{L"refusing print dispatcher " + Quote(dispatcher),
+                      ERROR_BAD_PATHNAME,
+                      kExitFailed,
+                      {problem + L"; --force sets it all the same"}};
+    }
     ScopedKey key;
     LONG status =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, KEY_SET_VALUE, key.Out());
@@ -316,10 +335,35 @@ int RunAddPrinter(const Command& command) {
     std::wstring name = command.positional[0];
     std::wstring port = command.port;
     std::wstring driver = command.driver.empty() ? kDefaultDriver : command.driver;
+    const std::wstring what = L"cannot create printer " + Quote(name) + L" on port " + Quote(port) +
+                              L" with driver " + Quote(driver);
     ScopedPrinter printer;
+    if (zeltools::AddRawPrinter(name, port, driver, printer)) {
+        Out(L"created printer " + name + L" on " + port + L"\n");
+        return kExitOk;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_UNKNOWN_PRINTER_DRIVER) {
+        Fail(what, error);
+    }
+    if (!zeltools::RunningUnderWine()) {
+        throw Failure{what,
+                      error,
+                      kExitFailed,
+                      {L"install the driver first, for example in PowerShell: Add-PrinterDriver "
+                       L"-Name " +
+                       Quote(driver) +
+                       L" (or Print Management, Drivers); --driver names an installed one"}};
+    }
+    // A fresh Wine prefix has no driver at all: Wine's own PostScript driver
+    // makes what a real application would send.
+    if (!zeltools::InstallWinePostScriptDriver(driver) &&
+        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+        FailLast(L"cannot install Wine's PostScript driver as " + Quote(driver));
+    }
+    Out(L"installed Wine's PostScript driver as " + driver + L"\n");
     if (!zeltools::AddRawPrinter(name, port, driver, printer)) {
-        FailLast(L"cannot create printer " + Quote(name) + L" on port " + Quote(port) +
-                 L" with driver " + Quote(driver));
+        FailLast(what);
     }
     Out(L"created printer " + name + L" on " + port + L"\n");
     return kExitOk;
@@ -409,7 +453,14 @@ int RunPrint(const Command& command) {
     const std::wstring& file = command.positional[0];
     std::wstring document = command.document.empty() ? DefaultDocumentName(file) : command.document;
     DWORD jobId = 0;
-    unsigned long long bytes = PrintFile(file, command.printer, document, jobId);
+    PortLogWatch log(command.printer);
+    unsigned long long bytes = 0;
+    try {
+        bytes = PrintFile(file, command.printer, document, jobId);
+    } catch (Failure& failure) {
+        log.Explain(failure);
+        throw;
+    }
     Out(L"job " + std::to_wstring(jobId) + L" sent to " + command.printer + L": " +
         std::to_wstring(bytes) + L" bytes\n");
     return kExitOk;
@@ -479,6 +530,7 @@ int RunSubmit(const Command& command) {
     Out(L"job key: HKEY_CURRENT_USER\\" + JobKeyPath(key.Id()) + L"\n");
 
     DWORD jobId = 0;
+    PortLogWatch log(command.printer);
     bool printed = true;
     Failure printFailure;
     try {
@@ -502,6 +554,7 @@ int RunSubmit(const Command& command) {
         }
         ULONGLONG elapsed = GetTickCount64() - start;
         if (!printed) {
+            log.Explain(printFailure);
             throw printFailure;
         }
         if (elapsed >= limit) {
@@ -521,8 +574,13 @@ int RunSubmit(const Command& command) {
     Out(L"PSFilePath: " + (havePath ? psFile : std::wstring(L"(none)")) + L"\n");
     Out(L"ErrorCode: " + std::to_wstring(errorCode) + L"\n");
     if (errorCode != 0) {
+        Failure explained{L"", errorCode};
+        log.Explain(explained);
         zeltools::Err(L"zelport: the monitor failed job " + key.Id() + L" with error " +
                       std::to_wstring(errorCode) + L"\n");
+        for (const std::wstring& line : explained.advice) {
+            zeltools::Err(L"zelport: " + line + L"\n");
+        }
         return kExitJobError;
     }
     return kExitOk;
@@ -550,6 +608,10 @@ int RunCommand(const Command& command) {
         return RunPrint(command);
     case Verb::kSubmit:
         return RunSubmit(command);
+    case Verb::kLog:
+        return RunLog(command);
+    case Verb::kStatus:
+        return RunStatus(command);
     case Verb::kNone:
         break;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "zelport/ZelportArgs.h"
 
@@ -12,6 +13,7 @@ struct Failure {
     std::wstring what;
     unsigned long code;
     int exitCode = kExitFailed;
+    std::vector<std::wstring> advice = {}; // lines after the error line: what to do
 };
 
 // Runs a parsed subcommand; returns the exit code or throws Failure.

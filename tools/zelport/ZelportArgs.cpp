@@ -12,6 +12,7 @@ struct Subcommand {
     std::vector<std::wstring> options;  // options that take a value
     std::vector<std::wstring> required; // of those, the ones that must be given
     const wchar_t* usage;
+    std::vector<std::wstring> flags = {}; // options without a value
 };
 
 const std::vector<Subcommand>& Subcommands() {
@@ -50,9 +51,12 @@ const std::vector<Subcommand>& Subcommands() {
          1,
          {},
          {},
-         L"usage: zelport add-port [NAME]\n"
+         L"usage: zelport add-port [NAME] [--force]\n"
          L"Adds a port. Without NAME the monitor's own user interface picks the next free\n"
-         L"name (ZEL_3_PORT1:, ZEL_3_PORT2:, ...); the new name is printed.\n"},
+         L"name (ZEL_3_PORT1:, ZEL_3_PORT2:, ...); the new name is printed. A NAME with \\,\n"
+         L"/ or .. is refused unless --force: it makes nested registry keys and moves the\n"
+         L"port's log out of the temporary folder.\n",
+         {L"--force"}},
         {Verb::kDeletePort,
          L"delete-port",
          1,
@@ -67,12 +71,15 @@ const std::vector<Subcommand>& Subcommands() {
          2,
          {},
          {},
-         L"usage: zelport set-dispatcher PORT COMMAND\n"
+         L"usage: zelport set-dispatcher PORT COMMAND [--force]\n"
          L"Sets the command that starts the print dispatcher for the port's jobs (the\n"
          L"port's \"PrintDispatcherFilePath\"). The monitor appends the job's message to\n"
          L"it; quote a program path that has blanks, for example:\n"
          L"  zelport set-dispatcher ZEL_3_PORT1: \"\\\"C:\\Program Files\\Zel\\zel-dispatch.exe\\\""
-         L" --out C:\\Jobs\"\n"},
+         L" --out C:\\Jobs\"\n"
+         L"An unquoted command with blanks whose first word is no .exe is refused unless\n"
+         L"--force.\n",
+         {L"--force"}},
         {Verb::kAddPrinter,
          L"add-printer",
          1,
@@ -81,7 +88,8 @@ const std::vector<Subcommand>& Subcommands() {
          {L"--port"},
          L"usage: zelport add-printer NAME --port PORT [--driver DRIVER]\n"
          L"Creates a printer on the port with an installed PostScript driver (default\n"
-         L"\"Microsoft PS Class Driver\"), the print processor winprint and RAW data.\n"},
+         L"\"Microsoft PS Class Driver\"), the print processor winprint and RAW data.\n"
+         L"Under Wine a missing driver is installed as Wine's PostScript driver.\n"},
         {Verb::kPrint,
          L"print",
          1,
@@ -105,6 +113,29 @@ const std::vector<Subcommand>& Subcommands() {
          L"them and removes the key. The PS file goes to DIR (default: the temporary\n"
          L"folder). Exit code 3 when ErrorCode is not 0, 4 after the time-out (default\n"
          L"120 seconds).\n"},
+        {Verb::kLog,
+         L"log",
+         1,
+         1,
+         {L"--lines", L"--dir"},
+         {},
+         L"usage: zelport log PORT [--lines N] [--errors] [--follow] [--dir DIR]\n"
+         L"Prints the last N lines (default 20) of the port's log, with --errors only its\n"
+         L"warning and error lines; --follow then prints new lines as they come (Ctrl+C\n"
+         L"ends). The log is in the spooler's temporary folder (C:\\Windows\\Temp on\n"
+         L"Windows, this process's own under Wine) unless DIR names another.\n",
+         {L"--errors", L"--follow"}},
+        {Verb::kStatus,
+         L"status",
+         0,
+         1,
+         {L"--dir"},
+         {},
+         L"usage: zelport status [PORT] [--dir DIR]\n"
+         L"Shows the monitor's registration and library, and for each port (or PORT):\n"
+         L"description, print dispatcher and whether its program exists, printers, log\n"
+         L"size and the log's last error line. Exit code 5 when something needs doing;\n"
+         L"each problem gets a line on stderr that says what to do.\n"},
     };
     return subcommands;
 }
@@ -122,7 +153,7 @@ bool IsHelp(const std::wstring& arg) {
     return arg == L"--help" || arg == L"-h" || arg == L"/?";
 }
 
-bool ParseSeconds(const std::wstring& text, unsigned& seconds) {
+bool ParseWhole(const std::wstring& text, unsigned max, unsigned& result) {
     if (text.empty() || text.size() > 6) {
         return false;
     }
@@ -133,10 +164,10 @@ bool ParseSeconds(const std::wstring& text, unsigned& seconds) {
         }
         value = value * 10 + static_cast<unsigned>(c - L'0');
     }
-    if (value == 0 || value > 86400) {
+    if (value == 0 || value > max) {
         return false;
     }
-    seconds = value;
+    result = value;
     return true;
 }
 
@@ -181,7 +212,7 @@ std::wstring UsageText(Verb verb) {
         text += L"  " + first.substr(first.find(L"zelport ") + 8) + L"\n";
     }
     text += L"\nexit codes: 0 done, 1 failed, 2 bad arguments, 3 submitted job failed,\n"
-            L"4 submitted job timed out\n";
+            L"4 submitted job timed out, 5 status found problems\n";
     return text;
 }
 
@@ -237,6 +268,17 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
             value = arg.substr(equals + 1);
             hasValue = true;
         }
+        bool isFlag = false;
+        for (const std::wstring& flag : sub->flags) {
+            isFlag = isFlag || flag == name;
+        }
+        if (isFlag && !hasValue) {
+            bool& field = name == L"--force"    ? command.force
+                          : name == L"--errors" ? command.errorsOnly
+                                                : command.follow;
+            field = true;
+            continue;
+        }
         bool known = false;
         for (const std::wstring& option : sub->options) {
             known = known || option == name;
@@ -257,9 +299,14 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
             return parsed;
         }
         if (name == L"--timeout") {
-            if (!ParseSeconds(value, command.timeoutSeconds)) {
+            if (!ParseWhole(value, 86400, command.timeoutSeconds)) {
                 parsed.error =
                     L"--timeout takes whole seconds from 1 to 86400, not '" + value + L"'";
+                return parsed;
+            }
+        } else if (name == L"--lines") {
+            if (!ParseWhole(value, 999999, command.lines)) {
+                parsed.error = L"--lines takes a count from 1 to 999999, not '" + value + L"'";
                 return parsed;
             }
         } else {

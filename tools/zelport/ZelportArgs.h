@@ -20,6 +20,8 @@ enum class Verb {
     kAddPrinter,
     kPrint,
     kSubmit,
+    kLog,
+    kStatus,
 };
 
 // Exit codes, the same for every subcommand.
@@ -29,9 +31,11 @@ enum Exit : int {
     kExitUsage = 2,    // the arguments were wrong
     kExitJobError = 3, // submit: the monitor reported a non-zero ErrorCode
     kExitTimeout = 4,  // submit: no result within the time-out
+    kExitProblems = 5, // status: something needs the administrator
 };
 
 constexpr unsigned kDefaultTimeoutSeconds = 120;
+constexpr unsigned kDefaultLogLines = 20;
 
 struct Command {
     Verb verb = Verb::kNone;
@@ -44,6 +48,10 @@ struct Command {
     std::wstring dir;
     std::wstring dll;
     unsigned timeoutSeconds = kDefaultTimeoutSeconds;
+    unsigned lines = kDefaultLogLines;
+    bool errorsOnly = false; // log --errors
+    bool follow = false;     // log --follow
+    bool force = false;      // add-port, set-dispatcher: skip the guard rails
 };
 
 struct ParsedArgs {

@@ -49,6 +49,9 @@ int Run() {
         std::wstring text = failure.code ? zeltools::SystemText(failure.code)
                                          : std::wstring(L"the system gave no reason");
         zeltools::Err(zelport::ErrorLine(failure.what, text, failure.code) + L"\n");
+        for (const std::wstring& line : failure.advice) {
+            zeltools::Err(L"zelport: " + line + L"\n");
+        }
         return failure.exitCode;
     } catch (const std::bad_alloc&) {
         zeltools::Err(zelport::ErrorLine(L"out of memory",
