@@ -71,6 +71,7 @@ expect_installed() {
   cmp "$build/bin/zelport.exe" "$app/zelport.exe" || fail "zelport.exe not installed"
   cmp "$build/bin/zel-dispatch.exe" "$app/zel-dispatch.exe" || fail "zel-dispatch.exe not installed"
   cmp "$source/docs/install-windows.md" "$app/docs/install-windows.md" || fail "guide not installed"
+  cmp "$source/docs/operations.md" "$app/docs/operations.md" || fail "operations guide not installed"
   cmp "$source/tools/demo/sample.ps" "$app/docs/sample.ps" || fail "sample.ps not installed"
   monitors | grep -qx "$monitor	$dll" || fail "EnumMonitorsW does not list the monitor: $(monitors)"
   local entries
