@@ -10,6 +10,11 @@ command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x8
 command -v cmake >/dev/null || need+=(cmake)
 command -v ctest >/dev/null || need+=(cmake)
 command -v flock >/dev/null || need+=(util-linux)
+command -v gs >/dev/null || need+=(ghostscript)
+command -v pdftoppm >/dev/null || need+=(poppler-utils) # with pdftotext
+command -v Xvfb >/dev/null || need+=(xvfb) # a display for printing from Wine's notepad
+command -v xauth >/dev/null || need+=(xauth)
+command -v xdotool >/dev/null || need+=(xdotool)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=
