@@ -409,8 +409,9 @@ int Dispatcher::Run() {
         std::wstring message = zeltools::FromUtf8(record.pdf.message);
         if (record.pdf.outcome == PdfOutcome::Converted) {
             Log(L"PDF " + record.pdf.path + L" (" +
-                (record.pdf.pages < 0 ? L"? pages"
-                                      : std::to_wstring(record.pdf.pages) + L" pages") +
+                (record.pdf.pages < 0    ? L"? pages"
+                 : record.pdf.pages == 1 ? L"1 page"
+                                         : std::to_wstring(record.pdf.pages) + L" pages") +
                 L")");
         } else {
             Log(L"no PDF for " + target + L" (" +
