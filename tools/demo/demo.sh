@@ -64,8 +64,9 @@ port=$(run zelport.exe add-port)
 echo "new port: $port"
 
 step "zelport set-dispatcher"
-# --pdf with Debian's Ghostscript: Wine runs a Unix path as a Unix program.
-dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"$(winpath "$out/jobs")\" --gs /usr/bin/gs"
+# --pdf with Debian's Ghostscript: under Wine a Unix path runs the Unix program.
+dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"$(winpath "$out/jobs")\""
+dispatcher+=" --pdf --gs /usr/bin/gs"
 run zelport.exe set-dispatcher "$port" "$dispatcher"
 
 step "zelport add-printer"
@@ -151,11 +152,12 @@ echo "port log, last lines (${log:-not found}):"
 
 step "PDFs: page 1 of each job as a PNG, the printed text checked with pdftotext"
 # The solicited job is its asker's, not the dispatcher's: hand a copy to
-# zel-dispatch as the monitor would (a blank in the path makes Wine quote it).
+# zel-dispatch as the monitor would. zel-dispatch wants both fields quoted and
+# Wine quotes an argument only when it holds a blank, hence the copy's name.
 pdfs_ok=0
 if [ -n "$solicited_file" ] && [ -f "$solicited_file" ]; then
   cp "$solicited_file" "$out/solicited/solicited copy.ps"
-  run zel-dispatch.exe --out "$(winpath "$out/jobs")" --gs /usr/bin/gs Zel::Create::Plain \
+  run zel-dispatch.exe --out "$(winpath "$out/jobs")" --pdf --gs /usr/bin/gs Zel::Create::Plain \
     "Solicited sample" "$(winpath "$out/solicited/solicited copy.ps")" || true
 fi
 mkdir -p "$out/pages"
@@ -169,7 +171,7 @@ check_pdf() { # name, PDF, expected lines...
     return
   fi
   pdftoppm -png -r 50 -f 1 -l 1 -singlefile "$pdf" "$out/pages/$name" || echo "  (no PNG)"
-  printf '%s: %s (%s pages)\n  page 1: %s\n' "$name" "$pdf" \
+  printf '%s: %s (pages: %s)\n  page 1: %s\n' "$name" "$pdf" \
     "$(pdfinfo "$pdf" 2>/dev/null | sed -n 's/^Pages: *//p')" "$out/pages/$name.png"
   # One blank between words: line breaks and spacing are the layout's, not the text's.
   text=$(pdftotext -layout "$pdf" - | tr -s ' \n' '  ') || true
