@@ -30,6 +30,8 @@ jobs=$work/jobs
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The same locale everywhere: Wine takes its code page for the text from it.
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver

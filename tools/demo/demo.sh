@@ -40,6 +40,9 @@ cmake --build "$build" -j2 --target zel_portmon zel_winehost zelport zel-dispatc
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine maps file names through the locale's character set: without UTF-8 it
+# cannot create the RAW job's file, whose name has non-ASCII characters.
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 WINE=/usr/lib/wine/wine64
 bin=$build/bin
