@@ -45,6 +45,7 @@ const wchar_t kUsage[] =
     L"              (pdfwrite, safe mode); the record gets the PDF's path, pages and outcome\n"
     L"  --gs PATH   the Ghostscript console program (implies --pdf); default: the newest\n"
     L"              installed Ghostscript from the registry, else gswin64c.exe on the PATH\n"
+    L"              (under Wine a Unix path such as /usr/bin/gs runs that program)\n"
     L"  --pdf-timeout SECONDS  stop a conversion after this long (default 40)\n"
     L"\n"
     L"A job is never lost to the PDF: the PS file is filed first, and a missing\n"
