@@ -15,6 +15,11 @@ command -v wixl >/dev/null || need+=(wixl)
 command -v msiinfo >/dev/null || need+=(msitools)
 command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v openssl >/dev/null || need+=(openssl)
+command -v gs >/dev/null || need+=(ghostscript)
+command -v pdftoppm >/dev/null || need+=(poppler-utils) # with pdftotext
+command -v Xvfb >/dev/null || need+=(xvfb) # a display for printing from Wine's notepad
+command -v xauth >/dev/null || need+=(xauth)
+command -v xdotool >/dev/null || need+=(xdotool)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=

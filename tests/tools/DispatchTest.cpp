@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "ProgramRun.h"
 #include "zel-dispatch/DispatchMessage.h"
@@ -96,6 +97,90 @@ TEST(DispatchRecord, JsonStringsAreValidUtf8WithEscapes) {
     EXPECT_EQ(JsonString({wchar_t(0xdc00)}), "\"\xef\xbf\xbd\"");
 }
 
+TEST(DispatchPdf, OptionsAndCommandLines) {
+    const struct {
+        std::vector<std::wstring> options;
+        bool ok;
+        std::wstring gs;
+        unsigned timeout;
+    } options[] = {
+        {{L"--pdf"}, true, L"", 40},
+        {{L"--gs", L"C:\\gs.exe", L"--pdf-timeout", L"5"}, true, L"C:\\gs.exe", 5},
+        {{L"--pdf-timeout", L"0"}, false},
+        {{L"--pdf-timeout", L"99999"}, false},
+        {{L"--gs"}, false},
+    };
+    for (const auto& c : options) {
+        Settings settings;
+        std::wstring error;
+        ASSERT_EQ(ParseOptions(c.options, settings, error), c.ok) << ToUtf8(c.options[0]);
+        if (c.ok) { // --gs implies --pdf
+            EXPECT_TRUE(settings.pdf);
+            EXPECT_EQ(settings.gsPath, c.gs);
+            EXPECT_EQ(settings.pdfTimeoutSeconds, c.timeout);
+        }
+    }
+    // Quoting that the C runtime and Wine split back into the same arguments.
+    const std::pair<std::wstring, std::wstring> quoted[] = {
+        {L"C:\\plain\\gs.exe", L"C:\\plain\\gs.exe"},
+        {L"", L"\"\""},
+        {L"C:\\Dir X\\", L"\"C:\\Dir X\\\\\""},
+        {L"say \"a\\\"", L"\"say \\\"a\\\\\\\"\""},
+        {L"a\\\\b c", L"\"a\\\\b c\""},
+    };
+    for (const auto& [argument, expected] : quoted) {
+        EXPECT_EQ(QuoteArgument(argument), expected) << ToUtf8(argument);
+    }
+    std::vector<std::wstring> gs =
+        GhostscriptArguments(L"C:\\j\\50% off.ps", L"C:\\j\\50% off.pdf");
+    EXPECT_NE(std::find(gs.begin(), gs.end(), L"-dSAFER"), gs.end());
+    EXPECT_NE(std::find(gs.begin(), gs.end(), L"-sOutputFile=C:\\j\\50%% off.pdf"), gs.end());
+    EXPECT_EQ(*(std::find(gs.begin(), gs.end(), L"-f") + 1), L"C:\\j\\50% off.ps");
+    // A path never becomes part of the shell's script.
+    std::vector<std::wstring> sh =
+        UnixRunnerArguments(L"/s", L"/o $(x)", 9, L"/usr/bin/gs", {L"a"});
+    EXPECT_EQ(std::vector<std::wstring>(sh.begin() + 4, sh.end()),
+              (std::vector<std::wstring>{L"/s", L"/o $(x)", L"9", L"/usr/bin/gs", L"a"}));
+}
+
+TEST(DispatchPdf, GhostscriptsEndIsJudged) {
+    const PdfOutcome kOk = PdfOutcome::Converted, kFailed = PdfOutcome::Failed;
+    const struct {
+        unsigned exitCode;
+        bool unixRunner;
+        std::string output;
+        bool written;
+        PdfOutcome outcome;
+        int pages;
+        std::string message;
+    } cases[] = {
+        {0, false, "job says ZelPageCount: 9\nZelPageCount: 3\r\n", true, kOk, 3, ""},
+        {0, false, "ZelPageCount: 3x\n", true, kOk, -1, ""},
+        {1, false, "GPL\nError: /undefined in foo\nOperand stack:\n", false, kFailed, -1,
+         "exit code 1: Error: /undefined in foo"},
+        {0, false, "caf\xc3\xa9 odd\n\n", false, kFailed, -1, "no PDF written: caf?? odd"},
+        {124, true, "", false, PdfOutcome::TimedOut, -1, "stopped at the time limit"},
+        {137, true, "", false, PdfOutcome::TimedOut, -1, "stopped at the time limit"},
+        {124, false, "", false, kFailed, -1, "exit code 124"},
+        {127, true, "timeout: failed to run command\n", false, PdfOutcome::NotFound, -1,
+         "cannot run Ghostscript: timeout: failed to run command"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        PdfResult result = JudgeConversion(c.exitCode, c.unixRunner, c.output, c.written);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.pages, c.pages);
+        EXPECT_EQ(result.message, c.message);
+    }
+    unsigned code = 0xDEADBEEF;
+    EXPECT_TRUE(ParseStatus("137\n", code) && code == 137u) << code;
+    EXPECT_FALSE(ParseStatus("", code) || ParseStatus("1", code) || ParseStatus("x\n", code) ||
+                 ParseStatus("1234567\n", code));
+    EXPECT_EQ(NewestVersion({L"9.56.1", L"10.02.1", L"10.0", L"x"}), L"10.02.1");
+    EXPECT_EQ(NewestVersion({L"9.9", L"9.10"}), L"9.10");
+    EXPECT_EQ(NewestVersion({L"", L"1..2", L"v9"}), L"");
+}
+
 std::wstring Hex(const std::wstring& text) {
     std::wstring digits;
     for (wchar_t c : text) {
@@ -150,6 +235,47 @@ TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
     }
     std::string log = ReadBytes(dir.File(L"out dir\\zel-dispatch.log"));
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+}
+
+TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
+    if (GetFileAttributesW(L"Z:\\usr\\bin\\gs") == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "Debian's ghostscript is not installed";
+    }
+    const std::string page = "/Courier findfont 20 scalefont setfont 72 700 moveto (p) show "
+                             "showpage\n";
+    const struct {
+        std::wstring options;
+        std::string ps;
+        const char* outcome;
+        const char* detail;
+    } cases[] = {
+        {L"--gs /usr/bin/gs", "%!PS\n" + page + page, "converted", "\"pages\": 2"},
+        {L"--gs /usr/bin/gs", "%!PS\n" + page + "nosuchop\n", "failed", "Error: /undefined"},
+        {L"--gs /usr/bin/gs --pdf-timeout 1", "%!PS\n{} loop\n", "timed out", "time limit"},
+        {L"--gs /bin/false", "%!PS\n", "failed", "exit code 1"},
+        {L"--gs " + Quoted(dir.File(L"no gs.exe")), "%!PS\n", "ghostscript not found", "no gs"},
+        // A Windows program's exit code, from its process handle.
+        {L"--gs " + Quoted(ProgramDir() + L"zel-dispatch.exe"), "%!PS\n", "failed", "exit code 2"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.outcome);
+        std::wstring stem = L"job " + std::to_wstring(++n), ps = dir.File(stem + L".tmp");
+        WriteBytes(ps, c.ps);
+        ProgramResult run =
+            Dispatch(L" " + c.options + L" Zel::Create::Plain " + Quoted(stem) + L" " + Quoted(ps));
+        EXPECT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_EQ(ReadBytes(dir.File(L"out dir\\" + stem + L".ps")), c.ps);
+        std::string json = ReadBytes(dir.File(L"out dir\\" + stem + L".json"));
+        EXPECT_NE(json.find(std::string("\"outcome\": \"") + c.outcome + "\""), std::string::npos)
+            << json;
+        EXPECT_NE(json.find(c.detail), std::string::npos) << json;
+        std::string pdf = ReadBytes(dir.File(L"out dir\\" + stem + L".pdf"));
+        EXPECT_EQ(pdf.rfind("%PDF-", 0) == 0, n == 1) << "only a converted job has a PDF";
+        std::string log = ReadBytes(dir.File(L"out dir\\zel-dispatch.log"));
+        EXPECT_EQ(log.find(ToUtf8(stem) + ".ps (" + c.outcome + ": ") != std::string::npos, n > 1)
+            << log;
+    }
 }
 
 TEST_F(DispatchProgram, FailuresExitNonZeroAndKeepThePsFile) {

@@ -8,8 +8,9 @@
 # adds a port with the monitor's own user interface, points it at zel-dispatch,
 # creates a printer on it, prints a GDI document and a PostScript file, and
 # submits one solicited job. Every captured job is compared byte for byte with
-# what was printed; the exit code is 0 only when all of them arrived and were
-# handed on.
+# what was printed, turned into a PDF by zel-dispatch with Ghostscript and its
+# page 1 rendered to a PNG; the exit code is 0 only when all of them arrived,
+# were handed on and their PDFs hold the printed text.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -39,6 +40,9 @@ cmake --build "$build" -j2 --target zel_portmon zel_winehost zelport zel-dispatc
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine maps file names through the locale's character set: without UTF-8 it
+# cannot create the RAW job's file, whose name has non-ASCII characters.
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 WINE=/usr/lib/wine/wine64
 bin=$build/bin
@@ -59,7 +63,9 @@ port=$(run zelport.exe add-port)
 echo "new port: $port"
 
 step "zelport set-dispatcher"
+# --pdf with Debian's Ghostscript: under Wine a Unix path runs the Unix program.
 dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"$(winpath "$out/jobs")\""
+dispatcher+=" --pdf --gs /usr/bin/gs"
 run zelport.exe set-dispatcher "$port" "$dispatcher"
 
 step "zelport add-printer (a fresh prefix has no driver: Wine's PostScript driver is installed)"
@@ -144,7 +150,51 @@ log=$(find "$prefix/drive_c/users" -path "*/Temp/Brambleworth.Zel.3.PortMon.$por
 echo "port log, last lines (${log:-not found}):"
 [ -n "$log" ] && tail -n 12 "$log" | tr -d '\r' | sed 's/^/  /'
 
+step "PDFs: page 1 of each job as a PNG, the printed text checked with pdftotext"
+# The solicited job is its asker's, not the dispatcher's: hand a copy to
+# zel-dispatch as the monitor would. zel-dispatch wants both fields quoted and
+# Wine quotes an argument only when it holds a blank, hence the copy's name.
+pdfs_ok=0
+if [ -n "$solicited_file" ] && [ -f "$solicited_file" ]; then
+  cp "$solicited_file" "$out/solicited/solicited copy.ps"
+  run zel-dispatch.exe --out "$(winpath "$out/jobs")" --pdf --gs /usr/bin/gs Zel::Create::Plain \
+    "Solicited sample" "$(winpath "$out/solicited/solicited copy.ps")" || true
+fi
+mkdir -p "$out/pages"
+sample_lines=("Zel PortMon" "This PostScript file was sent to the printer as a RAW job."
+  "The port monitor stored it byte for byte and handed it on.")
+check_pdf() { # name, PDF, expected lines...
+  local name=$1 pdf=$2 line missing=0 text
+  shift 2
+  if [ ! -s "$pdf" ]; then
+    printf '%s: NO PDF (%s)\n' "$name" "$pdf"
+    return
+  fi
+  pdftoppm -png -r 50 -f 1 -l 1 -singlefile "$pdf" "$out/pages/$name" || echo "  (no PNG)"
+  printf '%s: %s (pages: %s)\n  page 1: %s\n' "$name" "$pdf" \
+    "$(pdfinfo "$pdf" 2>/dev/null | sed -n 's/^Pages: *//p')" "$out/pages/$name.png"
+  # One blank between words: line breaks and spacing are the layout's, not the text's.
+  text=$(pdftotext -layout "$pdf" - | tr -s ' \n' '  ') || true
+  for line in "$@"; do
+    if [[ "$text" != *"$line"* ]]; then
+      echo "  MISSING: $line"
+      missing=1
+    fi
+  done
+  if [ "$missing" -eq 0 ]; then
+    echo "  holds every printed line"
+    pdfs_ok=$((pdfs_ok + 1))
+  fi
+}
+check_pdf "GDI document" "$out/jobs/$gdi_doc.pdf" "$gdi_doc" \
+  "Printed through GDI and the printer's PostScript driver." \
+  "The port monitor wrote this job, byte for byte, into a PS file" \
+  "and handed it to the print dispatcher." "Non-ASCII text: café, über, € 42."
+check_pdf "RAW job" "${raw_file%.ps}.pdf" "${sample_lines[@]}"
+check_pdf "solicited job" "$out/jobs/Solicited sample.pdf" "${sample_lines[@]}"
+
 /usr/lib/wine/wineserver -w 2>/dev/null || true
 echo
+echo "demo: $pdfs_ok PDFs hold the printed text"
 echo "demo: $captured jobs captured, $handed handed on"
-[ "$captured" -eq 3 ] && [ "$handed" -eq 3 ]
+[ "$captured" -eq 3 ] && [ "$handed" -eq 3 ] && [ "$pdfs_ok" -eq 3 ]

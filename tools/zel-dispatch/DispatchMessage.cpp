@@ -1,6 +1,7 @@
 #include "zel-dispatch/DispatchMessage.h"
 
 #include <cstdio>
+#include <cwchar>
 
 namespace zeldispatch {
 
@@ -164,12 +165,31 @@ bool ParseOptions(const std::vector<std::wstring>& options, Settings& settings,
         const std::wstring& option = options[i];
         if (option == L"--help" || option == L"-h" || option == L"/?") {
             settings.help = true;
-        } else if (option == L"--out" || option == L"--log") {
+        } else if (option == L"--pdf") {
+            settings.pdf = true;
+        } else if (option == L"--out" || option == L"--log" || option == L"--gs" ||
+                   option == L"--pdf-timeout") {
             if (i + 1 >= options.size() || options[i + 1].empty()) {
                 error = option + L" needs a value";
                 return false;
             }
-            (option == L"--out" ? settings.outDir : settings.logPath) = options[++i];
+            const std::wstring& value = options[++i];
+            if (option == L"--pdf-timeout") {
+                size_t digits = value.find_first_not_of(L"0123456789");
+                unsigned long seconds = value.size() <= 4 && digits == std::wstring::npos
+                                            ? std::wcstoul(value.c_str(), nullptr, 10)
+                                            : 0;
+                if (seconds < 1 || seconds > 3600) {
+                    error = L"--pdf-timeout needs whole seconds from 1 to 3600";
+                    return false;
+                }
+                settings.pdfTimeoutSeconds = static_cast<unsigned>(seconds);
+            } else if (option == L"--gs") {
+                settings.gsPath = value;
+                settings.pdf = true;
+            } else {
+                (option == L"--out" ? settings.outDir : settings.logPath) = value;
+            }
         } else {
             error = L"unknown option " + option;
             return false;
@@ -272,8 +292,12 @@ std::string Utf8(const std::wstring& text) {
 }
 
 std::string JsonString(const std::wstring& text) {
+    return JsonUtf8String(Utf8(text));
+}
+
+std::string JsonUtf8String(const std::string& utf8) {
     std::string out = "\"";
-    for (char c : Utf8(text)) {
+    for (char c : utf8) {
         unsigned char u = static_cast<unsigned char>(c);
         switch (c) {
         case '"':
@@ -313,8 +337,18 @@ std::string RecordJson(const JobRecord& record) {
     json += "  \"originalPath\": " + JsonString(record.originalPath) + ",\n";
     json += "  \"capturedPath\": " + JsonString(record.capturedPath) + ",\n";
     json += "  \"size\": " + std::to_string(record.size) + ",\n";
-    json += "  \"time\": " + JsonString(record.time) + "\n";
-    json += "}\n";
+    json += "  \"time\": " + JsonString(record.time);
+    const PdfResult& pdf = record.pdf;
+    if (pdf.outcome != PdfOutcome::NotRequested) {
+        // null, not 0 or "", for what is not known: a consumer must not
+        // mistake a failed conversion for an empty document.
+        json += ",\n  \"pdf\": {\n";
+        json += std::string("    \"outcome\": \"") + OutcomeName(pdf.outcome) + "\",\n";
+        json += "    \"path\": " + (pdf.path.empty() ? "null" : JsonString(pdf.path)) + ",\n";
+        json += "    \"pages\": " + (pdf.pages < 0 ? "null" : std::to_string(pdf.pages)) + ",\n";
+        json += "    \"message\": " + JsonUtf8String(pdf.message) + "\n  }";
+    }
+    json += "\n}\n";
     return json;
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "zel-dispatch/Ghostscript.h"
+
 namespace zeldispatch {
 
 enum class Encoding { Plain, Hex };
@@ -42,9 +44,13 @@ struct Settings {
     std::wstring outDir;  // empty: the default
     std::wstring logPath; // empty: beside the captured files
     bool help = false;
+    bool pdf = false;
+    std::wstring gsPath;             // empty: the installed Ghostscript
+    unsigned pdfTimeoutSeconds = 40; // below the monitor's one-minute wait
 };
 
-// Reads --out DIR, --log FILE and --help; anything else is an error.
+// Reads --out DIR, --log FILE, --pdf, --gs PATH (implies --pdf),
+// --pdf-timeout SECONDS (1 to 3600) and --help; anything else is an error.
 bool ParseOptions(const std::vector<std::wstring>& options, Settings& settings,
                   std::wstring& error);
 
@@ -61,6 +67,7 @@ std::string Utf8(const std::wstring& text);
 
 // A JSON string literal (with its quotes) in UTF-8.
 std::string JsonString(const std::wstring& text);
+std::string JsonUtf8String(const std::string& utf8);
 
 struct JobRecord {
     std::wstring document;
@@ -69,6 +76,7 @@ struct JobRecord {
     std::wstring capturedPath;
     unsigned long long size = 0;
     std::wstring time; // ISO 8601, UTC
+    PdfResult pdf;     // in the record unless not requested
 };
 
 std::string RecordJson(const JobRecord& record);

@@ -1,0 +1,66 @@
+#pragma once
+
+// The PDF conversion's pure half: the command lines that start Ghostscript,
+// and what its output and exit status mean. No Win32 calls, so it is tested
+// with tables; main.cpp starts the processes and waits for them.
+
+#include <string>
+#include <vector>
+
+namespace zeldispatch {
+
+// One argument quoted so that the C runtime's (and Wine's) command line
+// splitting gives it back unchanged.
+std::wstring QuoteArgument(const std::wstring& argument);
+std::wstring JoinCommandLine(const std::vector<std::wstring>& arguments);
+
+// Ghostscript's arguments, after the program, for converting `ps` into
+// `pdf` in safe mode. After the job it prints kPageCountMarker and the
+// number of pages it wrote.
+std::vector<std::wstring> GhostscriptArguments(const std::wstring& ps, const std::wstring& pdf);
+extern const char kPageCountMarker[];
+
+// Wine starts a Unix program detached: no process handle, so neither its end
+// nor its exit code can be seen and it cannot be stopped. So a Unix program
+// runs under /bin/sh, which bounds it with coreutils' timeout (TERM, then
+// KILL five seconds later), sends its output to `outputPath` and then writes
+// its exit status to `statusPath`. All paths are Unix paths.
+std::vector<std::wstring> UnixRunnerArguments(const std::wstring& statusPath,
+                                              const std::wstring& outputPath,
+                                              unsigned timeoutSeconds, const std::wstring& program,
+                                              const std::vector<std::wstring>& arguments);
+
+// The status file's text once the shell has written it completely.
+bool ParseStatus(const std::string& text, unsigned& exitCode);
+
+// The number after the last marker line; -1 when there is none (the job ended
+// with `quit`, or Ghostscript failed first).
+int ParsePageCount(const std::string& output);
+
+// The line of Ghostscript's output that says what went wrong: its "Error:"
+// line, else the last non-blank line; at most 200 characters, other than
+// printable ASCII replaced by '?'.
+std::string ProblemLine(const std::string& output);
+
+// Of registry subkey names like "9.56.1" and "10.02.1", the highest version;
+// empty when none is a version.
+std::wstring NewestVersion(const std::vector<std::wstring>& names);
+
+enum class PdfOutcome { NotRequested, Converted, NotFound, Failed, TimedOut };
+
+struct PdfResult {
+    PdfOutcome outcome = PdfOutcome::NotRequested;
+    std::wstring path;   // the PDF, when converted
+    int pages = -1;      // -1: unknown
+    std::string message; // ASCII: what went wrong
+};
+
+const char* OutcomeName(PdfOutcome outcome);
+
+// What an ended conversion amounts to, from how it ended. `unixRunner`: the
+// exit status came through UnixRunnerArguments, whose timeout and shell have
+// codes of their own.
+PdfResult JudgeConversion(unsigned exitCode, bool unixRunner, const std::string& output,
+                          bool pdfWritten);
+
+} // namespace zeldispatch
