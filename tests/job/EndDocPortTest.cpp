@@ -1,11 +1,10 @@
 // EndDocPort through the monitor's table: the job handed on to its job key or
-// to the print dispatcher, every failure ending in a failed job, the spooler
-// told first, and other ports going on while one waits for its dispatcher.
+// to the print dispatcher, the spooler told first, and every failure ending in
+// a failed job.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,7 +24,6 @@ using namespace zeltest;
 namespace {
 
 constexpr const wchar_t* kPort = L"ZEL_JOBEND";
-constexpr const wchar_t* kOtherPort = L"ZEL_JOBEND_OTHER";
 constexpr const wchar_t* kSolicited = L"#%00ff00ff00ff00ff#%";
 
 PortContext& Port(HANDLE handle) {
@@ -131,77 +129,6 @@ protected:
     ScopedRecordFile record_;
     std::wstring command_;
 };
-
-TEST_F(JobEnd, SolicitedJobPublishesItsFileInTheJobKeyEvenAfterAFailedWrite) {
-    for (bool failedWrite : {false, true}) {
-        ScopedJobKey key(L"00ff00ff00ff00ff");
-        const std::wstring ps = StartJob(Handle(), std::wstring(L"Invoice ") + kSolicited);
-        if (failedWrite) {
-            // The PS file gone from under the job: the next chunk fails (error 7).
-            Port(Handle()).psFile.Close();
-            BYTE byte = 'x';
-            DWORD written = kPoison;
-            ASSERT_FALSE(Table().pfnWritePort(Handle(), &byte, 1, &written));
-        }
-        Registry().Clear();
-
-        EXPECT_TRUE(End(Handle()));
-
-        DWORD type = 0;
-        std::vector<BYTE> raw;
-        ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, key.Path(), L"PSFilePath", type, raw));
-        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(raw.data()),
-                               raw.size() / sizeof(wchar_t)),
-                  ps + L'\0')
-            << "terminating zero counted";
-        EXPECT_EQ(ErrorCode(key), failedWrite ? 7u : 0u);
-        // Path first, then the error number, through the spooler's registry;
-        // the key is closed afterwards and the dispatcher is not involved.
-        const auto sets = Registry().CallsOf(RegFn::SetValue);
-        ASSERT_EQ(sets.size(), 2u);
-        EXPECT_EQ(sets[0].name, L"PSFilePath");
-        EXPECT_EQ(sets[1].name, L"ErrorCode");
-        EXPECT_EQ(sets[0].hSpooler, RecordingRegistry::SpoolerHandle());
-        EXPECT_TRUE(Registry().CallsOf(RegFn::OpenKey).empty()) << "port key not read";
-        EXPECT_TRUE(Registry().OpenKeys().empty());
-        EXPECT_FALSE(ReadDispatcherRecord(record_.Path()).present);
-
-        EXPECT_EQ(ReadFileBytes(ps), Payload());
-        EXPECT_TRUE(IsClosedOnDisk(ps));
-        EXPECT_TRUE(IsIdle(Port(Handle())));
-        EXPECT_TRUE(EndsWith(ReadPortLog(kPort), EndLine(932, "...") + EndLine(987, "done")));
-    }
-}
-
-TEST_F(JobEnd, UnsolicitedJobStartsTheDispatcherWithTheJobsMessageAndToken) {
-    // The printing user's token, told apart from the test program's own where
-    // the platform allows it.
-    HANDLE other = OtherElevationImpersonationToken();
-    KernelHandle otherOwner(other ? other : INVALID_HANDLE_VALUE);
-    const std::wstring ps = StartJob(Handle(), L"Microsoft Word - Q3 \"final\"", other);
-    Registry().Clear();
-
-    EXPECT_TRUE(End(Handle()));
-
-    const DispatcherRecord record = ReadDispatcherRecord(record_.Path());
-    ASSERT_TRUE(record.present);
-    EXPECT_EQ(record.commandLine,
-              command_ + L" Zel::Create::Plain \"Q3 \"final\"\" \"" + ps + L"\"");
-    if (other) {
-        EXPECT_EQ(record.elevation, TokenElevationText(other)) << "not the job's token";
-    }
-    // The port key was read through the spooler's registry and closed again.
-    const auto opens = Registry().CallsOf(RegFn::OpenKey);
-    ASSERT_EQ(opens.size(), 1u);
-    EXPECT_EQ(opens[0].name, PortKeyPath(kPort));
-    EXPECT_TRUE(Registry().OpenKeys().empty());
-
-    EXPECT_EQ(ReadFileBytes(ps), Payload());
-    EXPECT_TRUE(IsClosedOnDisk(ps));
-    EXPECT_TRUE(IsIdle(Port(Handle())));
-    EXPECT_TRUE(EndsWith(ReadPortLog(kPort), kHandedToDispatcher));
-}
 
 // Every failure loses the job: its PS file is deleted, the port is idle again,
 // the spooler sees FALSE, and the log says why.
@@ -313,88 +240,109 @@ BOOL WINAPI FakeClosePrinter(HANDLE printer) {
     return TRUE;
 }
 
-TEST_F(JobEnd, SpoolerIsToldOnceAndBeforeTheJobIsHandedOn) {
+// A job handed on: the spooler is told first (once, while the PS file is still
+// open), then the file is closed and either published in the job key (even
+// after a failed write, with its number) or given to the dispatcher, started
+// with the printing user's token. A printer that does not open is no failure.
+TEST_F(JobEnd, JobIsHandedOnAfterTheSpoolerIsTold) {
     const HMODULE dll = SpoolerHarness::Instance().Module();
     ScopedImportHook open(dll, "winspool.drv", "OpenPrinterW",
                           reinterpret_cast<void*>(FakeOpenPrinterW));
     ScopedImportHook setJob(dll, "winspool.drv", "SetJobW", reinterpret_cast<void*>(FakeSetJobW));
     ScopedImportHook close(dll, "winspool.drv", "ClosePrinter",
                            reinterpret_cast<void*>(FakeClosePrinter));
-    ScopedJobKey key(L"00ff00ff00ff00ff");
+    // The printing user's token, told apart from the test program's own where
+    // the platform allows it.
+    HANDLE other = OtherElevationImpersonationToken();
+    KernelHandle otherOwner(other ? other : INVALID_HANDLE_VALUE);
+    std::optional<ScopedJobKey> key;
     g_jobState = [&] {
         std::wstring path;
         return std::wstring(Port(Handle()).psFile.IsOpen() ? L", file open" : L", file closed") +
-               (ReadString(HKEY_CURRENT_USER, key.Path(), L"PSFilePath", path) ? L", published"
-                                                                               : L"") +
+               (ReadString(HKEY_CURRENT_USER, key->Path(), L"PSFilePath", path) ? L", published"
+                                                                                : L"") +
                (ReadDispatcherRecord(record_.Path()).present ? L", dispatched" : L"");
     };
-    const std::wstring sent = std::to_wstring(JOB_CONTROL_SENT_TO_PRINTER) + L", file open";
+    // What SetJobW finds: the PS file still open, unless a failed write closed it.
+    const auto toldWith = [](const wchar_t* file) {
+        return std::vector<std::wstring>{
+            L"open Zel Test Printer",
+            L"set 1 17 0 1 " + std::to_wstring(JOB_CONTROL_SENT_TO_PRINTER) + L", file " + file,
+            L"close 1"};
+    };
+    const std::vector<std::wstring> printerCalls = toldWith(L"open");
     struct Case {
         const wchar_t* document;
+        const wchar_t* handedOnAs; // null: a solicited job
         const wchar_t* printer;
+        bool failedWrite;
         std::vector<std::wstring> calls;
     };
-    // A solicited and an unsolicited job, and a printer that does not open:
-    // no failure, nothing logged about it.
     const Case cases[] = {
-        {kSolicited,
-         L"Zel Test Printer",
-         {L"open Zel Test Printer", L"set 1 17 0 1 " + sent, L"close 1"}},
-        {L"Plain",
-         L"Zel Test Printer",
-         {L"open Zel Test Printer", L"set 1 17 0 1 " + sent, L"close 1"}},
-        {L"Plain", L"Gone", {L"open Gone"}},
+        {L"Invoice #%00ff00ff00ff00ff#%", nullptr, L"Zel Test Printer", false, printerCalls},
+        {kSolicited, nullptr, L"Zel Test Printer", true, toldWith(L"closed")},
+        {L"Microsoft Word - Q3 \"final\"", L"Q3 \"final\"", L"Zel Test Printer", false,
+         printerCalls},
+        {L"Plain", L"Plain", L"Gone", false, {L"open Gone"}},
     };
     for (const Case& c : cases) {
+        const bool solicited = !c.handedOnAs;
+        key.emplace(L"00ff00ff00ff00ff");
+        DeleteFileW(record_.Path().c_str());
+        const std::wstring ps =
+            StartJob(Handle(), c.document, solicited ? nullptr : other, c.printer);
+        if (c.failedWrite) {
+            // The PS file gone from under the job: the next chunk fails (error 7).
+            Port(Handle()).psFile.Close();
+            BYTE byte = 'x';
+            DWORD written = kPoison;
+            ASSERT_FALSE(Table().pfnWritePort(Handle(), &byte, 1, &written));
+        }
+        Registry().Clear();
         g_calls.clear();
-        StartJob(Handle(), c.document, nullptr, c.printer);
-        ASSERT_TRUE(End(Handle()));
-        EXPECT_EQ(g_calls, c.calls);
-        EXPECT_TRUE(EndsWith(ReadPortLog(kPort), c.document == kSolicited
+
+        ASSERT_TRUE(End(Handle())) << Narrow(c.document);
+
+        EXPECT_EQ(g_calls, c.calls) << Narrow(c.document);
+        const DispatcherRecord record = ReadDispatcherRecord(record_.Path());
+        const auto sets = Registry().CallsOf(RegFn::SetValue);
+        const auto opens = Registry().CallsOf(RegFn::OpenKey);
+        if (solicited) {
+            // Path (REG_SZ, its NUL counted) first, then the error number,
+            // through the spooler's registry; no port key, no dispatcher.
+            DWORD type = 0;
+            std::vector<BYTE> raw;
+            ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, key->Path(), L"PSFilePath", type, raw));
+            EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+            EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(raw.data()),
+                                   raw.size() / sizeof(wchar_t)),
+                      ps + L'\0');
+            EXPECT_EQ(ErrorCode(*key), c.failedWrite ? 7u : 0u);
+            ASSERT_EQ(sets.size(), 2u);
+            EXPECT_EQ(sets[0].name, L"PSFilePath");
+            EXPECT_EQ(sets[1].name, L"ErrorCode");
+            EXPECT_EQ(sets[0].hSpooler, RecordingRegistry::SpoolerHandle());
+            EXPECT_TRUE(opens.empty()) << "port key not read";
+            EXPECT_FALSE(record.present);
+        } else {
+            EXPECT_TRUE(sets.empty());
+            ASSERT_EQ(opens.size(), 1u) << "the port key, through the spooler's registry";
+            EXPECT_EQ(opens[0].name, PortKeyPath(kPort));
+            ASSERT_TRUE(record.present);
+            EXPECT_EQ(record.commandLine,
+                      command_ + L" Zel::Create::Plain \"" + c.handedOnAs + L"\" \"" + ps + L"\"");
+            if (other) {
+                EXPECT_EQ(record.elevation, TokenElevationText(other)) << "not the job's token";
+            }
+        }
+        EXPECT_TRUE(Registry().OpenKeys().empty());
+        EXPECT_EQ(ReadFileBytes(ps), Payload());
+        EXPECT_TRUE(IsClosedOnDisk(ps));
+        EXPECT_TRUE(IsIdle(Port(Handle())));
+        EXPECT_TRUE(EndsWith(ReadPortLog(kPort), solicited
                                                      ? EndLine(932, "...") + EndLine(987, "done")
                                                      : kHandedToDispatcher));
-        DeleteFileW(record_.Path().c_str());
-        DeleteTree(HKEY_CURRENT_USER, key.Path());
-        CreateKey(HKEY_CURRENT_USER, key.Path());
     }
-}
-
-// While one port's job end waits for a slow dispatcher, it holds only that
-// port: a whole job on another port runs to its end meanwhile.
-TEST_F(JobEnd, OtherPortsGoOnWhileOneWaitsForItsDispatcher) {
-    const std::wstring eventName =
-        L"ZelDispatcherRelease-" + std::to_wstring(GetCurrentProcessId());
-    KernelHandle release(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-    ASSERT_TRUE(release.IsOpen());
-    SetDispatcher(0, L"@" + eventName);
-    StartJob(Handle(), L"Slow");
-
-    std::atomic<bool> firstEnded{false};
-    BOOL firstResult = FALSE;
-    TestThread first([&] {
-        firstResult = Table().pfnEndDocPort(Handle());
-        firstEnded = true;
-    });
-    // The first dispatcher is running (and waiting) once its record exists.
-    EXPECT_TRUE(WaitForDispatcherRecord(record_.Path()).present);
-
-    ScopedPorts others{{kPort, kOtherPort}};
-    ScopedRecordFile otherRecord;
-    const std::wstring otherCommand = DispatcherCommand(otherRecord.Path(), 0);
-    SetString(HKEY_LOCAL_MACHINE, PortKeyPath(kOtherPort), L"PrintDispatcherFilePath",
-              otherCommand);
-    {
-        OpenedPort other(kOtherPort);
-        const std::wstring ps = StartJob(other.Get(), L"Fast");
-        EXPECT_TRUE(End(other.Get()));
-        EXPECT_FALSE(firstEnded) << "the other port waited for this port's dispatcher";
-        EXPECT_EQ(ReadDispatcherRecord(otherRecord.Path()).commandLine,
-                  otherCommand + L" Zel::Create::Plain \"Fast\" \"" + ps + L"\"");
-    }
-    DeletePortLog(kOtherPort);
-    SetEvent(release.Get());
-    first.join();
-    EXPECT_TRUE(firstResult);
 }
 
 } // namespace

@@ -10,10 +10,6 @@ using namespace zeltest;
 
 namespace {
 
-template <class Fn> const void* Slot(Fn fn) {
-    return reinterpret_cast<const void*>(fn);
-}
-
 TEST(Tables, ExportsHandOutTheTablesAndKeepTheRecordAsMonitorHandle) {
     SpoolerHarness& h = SpoolerHarness::Instance();
     EXPECT_EQ(h.Monitor().cbSize, 160u);
@@ -33,32 +29,6 @@ TEST(Tables, ExportsHandOutTheTablesAndKeepTheRecordAsMonitorHandle) {
     auto initUi = reinterpret_cast<InitUi>(GetProcAddress(h.Module(), "InitializePrintMonitorUI"));
     ASSERT_NE(initUi, nullptr);
     EXPECT_EQ(initUi(), &h.Ui());
-}
-
-TEST(Tables, FilledSlotsPointIntoTheDllAndTheOthersAreEmpty) {
-    SpoolerHarness& h = SpoolerHarness::Instance();
-    const MONITOR2& m = h.Monitor();
-    const MONITORUI& ui = h.Ui();
-    for (const void* slot :
-         {Slot(m.pfnOpenPortEx), Slot(m.pfnAddPort), Slot(m.pfnAddPortEx), Slot(m.pfnConfigurePort),
-          Slot(m.pfnDeletePort), Slot(m.pfnGetPrinterDataFromPort),
-          Slot(m.pfnSendRecvBidiDataFromPort)}) {
-        EXPECT_EQ(slot, nullptr);
-    }
-    const void* filled[] = {
-        Slot(m.pfnEnumPorts),   Slot(m.pfnOpenPort),         Slot(m.pfnStartDocPort),
-        Slot(m.pfnWritePort),   Slot(m.pfnReadPort),         Slot(m.pfnEndDocPort),
-        Slot(m.pfnClosePort),   Slot(m.pfnSetPortTimeOuts),  Slot(m.pfnXcvOpenPort),
-        Slot(m.pfnXcvDataPort), Slot(m.pfnXcvClosePort),     Slot(m.pfnShutdown),
-        Slot(ui.pfnAddPortUI),  Slot(ui.pfnConfigurePortUI), Slot(ui.pfnDeletePortUI)};
-    for (std::size_t i = 0; i < std::size(filled); ++i) {
-        HMODULE owner = nullptr;
-        EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                       static_cast<LPCWSTR>(filled[i]), &owner) &&
-                    owner == h.Module())
-            << "slot " << i;
-    }
 }
 
 TEST(MonitorFunctions, SetPortTimeOutsChecksOnlyTheHandleAndShutdownSetsNoError) {

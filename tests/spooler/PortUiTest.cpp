@@ -43,27 +43,6 @@ TEST(PortUiDirect, AddReturnsTheNewNameInGlobalMemoryWhenAsked) {
               (std::vector<std::wstring>{L"ZEL_3_PORT1:", L"ZEL_3_PORT2:", L"ZEL_3_PORT3:"}));
 }
 
-// The scan sees only our registry; the monitor sees the spooler's list. A
-// free-looking name that another monitor owns fails the add, and no further
-// number is tried.
-TEST(PortUiDirect, ANameAnotherMonitorOwnsFailsTheAdd) {
-    // Wine's local port monitor lists the values of this key as its ports.
-    static const wchar_t kLocalPorts[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-    ScopedPorts ports;
-    SetString(HKEY_LOCAL_MACHINE, kLocalPorts, L"ZEL_3_PORT1:", L"");
-    struct Cleanup {
-        ~Cleanup() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLocalPorts, L"ZEL_3_PORT1:"); }
-    } cleanup;
-    ASSERT_TRUE(SpoolerLists(L"ZEL_3_PORT1:")) << "the local monitor should list it";
-
-    PWSTR name = kPoisonName;
-    SetLastError(kPoison);
-    EXPECT_FALSE(Ui().pfnAddPortUI(nullptr, nullptr, kMonitor, &name));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_ALREADY_EXISTS));
-    EXPECT_EQ(name, kPoisonName);
-    EXPECT_TRUE(RegisteredPorts().empty());
-}
-
 // Neither channel opens for a monitor or a port the spooler does not know: the
 // UI fails with the spooler's own code, before the registry is touched and
 // without writing the name. A delete without a port name is refused outright.
