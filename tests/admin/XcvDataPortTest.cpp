@@ -121,6 +121,9 @@ TEST_F(XcvDataPortTest, RegistryOutcomes) {
         bool keyAfter, descriptionAfter;
     } cases[] = {
         {"add", L"AddPort", L"ZEL_TEST_NEW:", RegFn::CreateKey, 0, ERROR_SUCCESS, true, true},
+        // Another monitor's port is taken, though no key of ours names it.
+        {"taken", L"AddPort", L"LPT1:", RegFn::CreateKey, 0, ERROR_PRINTER_ALREADY_EXISTS, false,
+         false},
         {"create fails", L"AddPort", L"ZEL_TEST_NEW:", RegFn::CreateKey, ERROR_KEY_DELETED,
          ERROR_KEY_DELETED, false, false},
         {"description not written", L"AddPort", L"ZEL_TEST_NEW:", RegFn::SetValue,

@@ -2,21 +2,24 @@
 
 #include <stdexcept>
 
+#include "common/AdvapiRegistry.h"
+
 namespace zeltest {
 
 namespace {
-
-HKEY H(HANDLE key) {
-    return static_cast<HKEY>(key);
-}
 
 RecordingRegistry& R() {
     return RecordingRegistry::Instance();
 }
 
-// Every forwarding function: an injected failure if one is due, else the
-// advapi32 call; then the call is recorded. `key` is what the call worked on,
-// or, for a call that opened one, the key it opened.
+// The real registry behind the recording: what Windows' spooler does.
+const MONITORREG& Real() {
+    return *zeltools::AdvapiMonitorRegistry();
+}
+
+// Every recorded slot: an injected failure if one is due, else the real call;
+// then the call is recorded. `key` is what the call worked on, or, for a call
+// that opened one, the key it opened.
 template <class Call>
 LONG Forward(RegFn fn, HANDLE spooler, HANDLE key, LPCWSTR name, Call&& call,
              PHANDLE opened = nullptr) {
@@ -27,6 +30,9 @@ LONG Forward(RegFn fn, HANDLE spooler, HANDLE key, LPCWSTR name, Call&& call,
         if (status == ERROR_SUCCESS && opened) {
             key = *opened;
             R().Opened(key);
+        }
+        if (status == ERROR_SUCCESS && fn == RegFn::CloseKey) {
+            R().Closed(key);
         }
     }
     R().Record({fn, spooler, key, name ? name : L"", status, injected});
@@ -39,8 +45,7 @@ LONG WINAPI FwdCreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
     return Forward(
         RegFn::CreateKey, spooler, parent, sub,
         [&] {
-            return RegCreateKeyExW(H(parent), sub, 0, nullptr, options, sam, sa,
-                                   reinterpret_cast<PHKEY>(result), disposition);
+            return Real().fpCreateKey(parent, sub, options, sam, sa, result, disposition, spooler);
         },
         result);
 }
@@ -48,61 +53,44 @@ LONG WINAPI FwdCreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
 LONG WINAPI FwdOpenKey(HANDLE parent, LPCWSTR sub, REGSAM sam, PHANDLE result, HANDLE spooler) {
     return Forward(
         RegFn::OpenKey, spooler, parent, sub,
-        [&] { return RegOpenKeyExW(H(parent), sub, 0, sam, reinterpret_cast<PHKEY>(result)); },
-        result);
+        [&] { return Real().fpOpenKey(parent, sub, sam, result, spooler); }, result);
 }
 
 LONG WINAPI FwdCloseKey(HANDLE key, HANDLE spooler) {
-    return Forward(RegFn::CloseKey, spooler, key, nullptr, [&] {
-        LONG status = RegCloseKey(H(key));
-        if (status == ERROR_SUCCESS) {
-            R().Closed(key);
-        }
-        return status;
-    });
+    return Forward(RegFn::CloseKey, spooler, key, nullptr,
+                   [&] { return Real().fpCloseKey(key, spooler); });
 }
 
 LONG WINAPI FwdDeleteKey(HANDLE key, LPCWSTR sub, HANDLE spooler) {
-    return Forward(RegFn::DeleteKey, spooler, key, sub, [&] { return RegDeleteKeyW(H(key), sub); });
+    return Forward(RegFn::DeleteKey, spooler, key, sub,
+                   [&] { return Real().fpDeleteKey(key, sub, spooler); });
 }
 
 LONG WINAPI FwdEnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD count, PFILETIME written,
                        HANDLE spooler) {
-    return Forward(RegFn::EnumKey, spooler, key, nullptr, [&] {
-        return RegEnumKeyExW(H(key), index, name, count, nullptr, nullptr, nullptr, written);
-    });
+    return Forward(RegFn::EnumKey, spooler, key, nullptr,
+                   [&] { return Real().fpEnumKey(key, index, name, count, written, spooler); });
 }
 
 LONG WINAPI FwdQueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
                             PDWORD maxValueNameLength, PDWORD maxValueLength,
                             PDWORD securityDescriptor, PFILETIME written, HANDLE spooler) {
     return Forward(RegFn::QueryInfoKey, spooler, key, nullptr, [&] {
-        return RegQueryInfoKeyW(H(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength,
-                                nullptr, values, maxValueNameLength, maxValueLength,
-                                securityDescriptor, written);
+        return Real().fpQueryInfoKey(key, subKeys, maxSubKeyLength, values, maxValueNameLength,
+                                     maxValueLength, securityDescriptor, written, spooler);
     });
 }
 
 LONG WINAPI FwdSetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size,
                         HANDLE spooler) {
     return Forward(RegFn::SetValue, spooler, key, name,
-                   [&] { return RegSetValueExW(H(key), name, 0, type, data, size); });
-}
-
-// Never used by the monitor: forwarded without recording.
-LONG WINAPI FwdDeleteValue(HANDLE key, LPCWSTR name, HANDLE) {
-    return RegDeleteValueW(H(key), name);
-}
-
-LONG WINAPI FwdEnumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD nameSize, PDWORD type,
-                         PBYTE data, PDWORD dataSize, HANDLE) {
-    return RegEnumValueW(H(key), index, name, nameSize, nullptr, type, data, dataSize);
+                   [&] { return Real().fpSetValue(key, name, type, data, size, spooler); });
 }
 
 LONG WINAPI FwdQueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size,
                           HANDLE spooler) {
     return Forward(RegFn::QueryValue, spooler, key, name,
-                   [&] { return RegQueryValueExW(H(key), name, nullptr, type, data, size); });
+                   [&] { return Real().fpQueryValue(key, name, type, data, size, spooler); });
 }
 
 } // namespace
@@ -121,8 +109,9 @@ RecordingRegistry::RecordingRegistry() {
     table_.fpEnumKey = FwdEnumKey;
     table_.fpQueryInfoKey = FwdQueryInfoKey;
     table_.fpSetValue = FwdSetValue;
-    table_.fpDeleteValue = FwdDeleteValue;
-    table_.fpEnumValue = FwdEnumValue;
+    // Never used by the monitor: not recorded.
+    table_.fpDeleteValue = Real().fpDeleteValue;
+    table_.fpEnumValue = Real().fpEnumValue;
     table_.fpQueryValue = FwdQueryValue;
 }
 

@@ -68,17 +68,6 @@ DispatcherRecord ReadDispatcherRecord(const std::wstring& path) {
     return record;
 }
 
-DispatcherRecord WaitForDispatcherRecord(const std::wstring& path) {
-    for (int attempt = 0; attempt < 600; ++attempt) {
-        DispatcherRecord record = ReadDispatcherRecord(path);
-        if (record.present) {
-            return record;
-        }
-        Sleep(100);
-    }
-    return DispatcherRecord();
-}
-
 bool ProcessIsRunning(DWORD pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
     if (!process) {

@@ -43,10 +43,6 @@ struct DispatcherRecord {
 };
 
 DispatcherRecord ReadDispatcherRecord(const std::wstring& path);
-// Polls for the record of a dispatcher that is still running (not a timing
-// assertion: gives up after a generous bound).
-DispatcherRecord WaitForDispatcherRecord(const std::wstring& path);
-
 // Whether the process is still running.
 bool ProcessIsRunning(DWORD pid);
 // Whether the ended process or thread object goes away, which it does only once

@@ -29,11 +29,6 @@ std::wstring PortsKeyPath();
 std::wstring PortKeyPath(const std::wstring& port);
 std::wstring JobKeyPath(const std::wstring& id);
 
-struct TestPort {
-    std::wstring name;
-    bool withDescription = true;
-};
-
 // Replaces the ports key by one holding exactly the given ports, each with the
 // standard description, and removes it again when destroyed.
 class ScopedPorts {

@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "harness/ImportHook.h"
-#include "harness/PortSupport.h"
 #include "harness/TestDispatcher.h"
-#include "harness/TestRegistry.h"
+#include "job/JobFixture.h"
 #include "monitor/PortContext.h"
 #include "monitor/Resources.h"
 
@@ -26,17 +25,9 @@ namespace {
 constexpr const wchar_t* kPort = L"ZEL_JOBEND";
 constexpr const wchar_t* kSolicited = L"#%00ff00ff00ff00ff#%";
 
-PortContext& Port(HANDLE handle) {
-    return *static_cast<PortContext*>(handle);
-}
-
-// A print stream with bytes that a text-mode stream would change.
+// A print stream of a little more than two of the spooler's chunks.
 std::string Payload() {
-    std::string data("%!PS-Adobe-3.0\r\n\0\x1a\xff\n\r", 21);
-    for (int i = 0; i < 9000; ++i) {
-        data.push_back(static_cast<char>(i * 7));
-    }
-    return data;
+    return Bytes(9021, 17);
 }
 
 std::string EndLine(int line, const std::string& message) {
@@ -45,11 +36,6 @@ std::string EndLine(int line, const std::string& message) {
 const std::string kLaunching = EndLine(932, "...") + EndLine(967, "launching print dipatcher...");
 const std::string kHandedToDispatcher =
     kLaunching + EndLine(985, "print dispatcher successfully launched") + EndLine(987, "done");
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // The file is closed when it can be opened for exclusive use.
 bool IsClosedOnDisk(const std::wstring& path) {
@@ -71,23 +57,13 @@ DWORD ErrorCode(const ScopedJobKey& key) {
     return code;
 }
 
-class JobEnd : public ::testing::Test {
+class JobEnd : public JobTest {
 protected:
+    JobEnd() : JobTest(kPort) {}
     void SetUp() override {
-        DeletePortLog(kPort);
-        Registry().Clear();
-        port_ = std::make_unique<OpenedPort>(kPort);
+        JobTest::SetUp();
         SetDispatcher(0);
     }
-    void TearDown() override {
-        port_.reset();
-        for (const std::wstring& file : files_) {
-            DeleteFileW(file.c_str());
-        }
-        DeletePortLog(kPort);
-    }
-    static RecordingRegistry& Registry() { return SpoolerHarness::Instance().Registry(); }
-    HANDLE Handle() const { return port_->Get(); }
 
     void SetDispatcher(DWORD exitCode, const std::wstring& wait = L"0") {
         command_ = DispatcherCommand(record_.Path(), exitCode, wait);
@@ -105,9 +81,7 @@ protected:
             if (user) {
                 other.emplace(user);
             }
-            DOC_INFO_1W info{document.data(), nullptr, nullptr};
-            EXPECT_TRUE(Table().pfnStartDocPort(port, printer.data(), jobId, 1,
-                                                reinterpret_cast<LPBYTE>(&info)));
+            EXPECT_TRUE(Start(port, document.c_str(), printer.c_str(), jobId));
         }
         std::string data = Payload();
         for (size_t at = 0; at < data.size(); at += 4096) {
@@ -117,15 +91,11 @@ protected:
                 Table().pfnWritePort(port, reinterpret_cast<LPBYTE>(&data[at]), size, &written));
             EXPECT_EQ(written, size);
         }
-        files_.push_back(Port(port).psFilePath);
         return files_.back();
     }
 
     static BOOL End(HANDLE port) { return Table().pfnEndDocPort(port); }
 
-    ScopedPorts ports_{{kPort}};
-    std::unique_ptr<OpenedPort> port_;
-    std::vector<std::wstring> files_;
     ScopedRecordFile record_;
     std::wstring command_;
 };

@@ -9,12 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "harness/PortSupport.h"
-#include "harness/TestRegistry.h"
+#include "job/JobFixture.h"
 #include "monitor/PortContext.h"
 
 using namespace Brambleworth::Zel::PortMon;
@@ -26,51 +24,13 @@ constexpr const wchar_t* kPort = L"ZEL_JOBDATA";
 const std::string kChunkLines =
     NormalLine("WritePort", 879, "...") + NormalLine("WritePort", 892, "done");
 
-PortContext& Port(HANDLE handle) {
-    return *static_cast<PortContext*>(handle);
-}
-
-BOOL Write(HANDLE port, const std::string& data, DWORD& written) {
-    return Table().pfnWritePort(port, reinterpret_cast<LPBYTE>(const_cast<char*>(data.data())),
-                                static_cast<DWORD>(data.size()), &written);
-}
-
-// Bytes with plenty of the values a text-mode file would change or stop at.
-std::string Bytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string data(size, '\0');
-    for (char& c : data) {
-        const unsigned r = random();
-        c = (r & 3) == 0 ? "\0\n\r\x1a\xff"[(r >> 2) % 5] : static_cast<char>(r >> 8);
-    }
-    return data;
-}
-
-class JobData : public ::testing::Test {
+class JobData : public JobTest {
 protected:
-    void SetUp() override {
-        DeletePortLog(kPort);
-        port_ = std::make_unique<OpenedPort>(kPort);
-    }
-    void TearDown() override {
-        port_.reset();
-        for (const std::wstring& file : files_) {
-            DeleteFileW(file.c_str());
-        }
-        DeletePortLog(kPort);
-    }
-    HANDLE Handle() const { return port_->Get(); }
+    JobData() : JobTest(kPort) {}
     std::wstring StartJob(HANDLE port, const wchar_t* document = L"data") {
-        std::wstring doc = document;
-        DOC_INFO_1W info{doc.data(), nullptr, nullptr};
-        EXPECT_TRUE(Table().pfnStartDocPort(port, nullptr, 1, 1, reinterpret_cast<LPBYTE>(&info)));
-        files_.push_back(Port(port).psFilePath);
+        EXPECT_TRUE(Start(port, document));
         return files_.back();
     }
-
-    ScopedPorts ports_{{kPort}};
-    std::unique_ptr<OpenedPort> port_;
-    std::vector<std::wstring> files_;
 };
 
 TEST_F(JobData, WriteWithoutJobIsAnInconsistency) {

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "harness/PortSupport.h"
-#include "harness/TestRegistry.h"
+#include "job/JobFixture.h"
 #include "monitor/EntryPoints.h"
 #include "monitor/Guards.h"
 #include "monitor/PortContext.h"
@@ -29,38 +28,16 @@ const std::string kIdentified =
     NormalLine("StartDocPort", 799, "opening job's reg key...");
 const std::string kDone = NormalLine("StartDocPort", 841, "done");
 
-bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-class JobStart : public ::testing::Test {
+class JobStart : public JobTest {
 protected:
+    JobStart() : JobTest(kPort) {}
     void SetUp() override {
-        DeletePortLog(kPort);
-        Registry().Clear();
+        JobTest::SetUp();
         CreateDirectoryW(JobDirectory().c_str(), nullptr);
-        port_ = std::make_unique<OpenedPort>(kPort);
     }
     void TearDown() override {
-        port_.reset();
-        for (const std::wstring& file : files_) {
-            DeleteFileW(file.c_str());
-        }
+        JobTest::TearDown();
         RemoveDirectoryW(JobDirectory().c_str());
-        DeletePortLog(kPort);
-    }
-    PortContext& Port() const { return *static_cast<PortContext*>(port_->Get()); }
-    // Starts a job; the PS file is remembered for clean-up.
-    BOOL Start(const wchar_t* document, DWORD level = 1, const wchar_t* printer = L"P1",
-               DWORD jobId = 7, bool withInfo = true) {
-        std::wstring doc = document ? document : L"";
-        std::wstring printerName = printer ? printer : L"";
-        DOC_INFO_2W info{document ? doc.data() : nullptr, nullptr, nullptr, 0, 0};
-        const BOOL result =
-            Table().pfnStartDocPort(port_->Get(), printer ? printerName.data() : nullptr, jobId,
-                                    level, withInfo ? reinterpret_cast<LPBYTE>(&info) : nullptr);
-        files_.push_back(Port().psFilePath);
-        return result;
     }
     // The log after OpenPort's two lines.
     static std::string Log() {
@@ -68,38 +45,36 @@ protected:
             (NormalLine("OpenPort", 599, "...") + NormalLine("OpenPort", 608, "done")).size());
     }
     static std::wstring JobDirectory() { return TempDirectory() + L"zel_job_dir"; }
-    static RecordingRegistry& Registry() { return SpoolerHarness::Instance().Registry(); }
-
-    ScopedPorts ports_{{kPort}};
-    std::unique_ptr<OpenedPort> port_;
-    std::vector<std::wstring> files_;
 };
 
 TEST_F(JobStart, UnsolicitedJobOnAnImpersonatingThreadAndOnOneWithoutToken) {
     {
         ScopedImpersonation user;
         ASSERT_TRUE(user.Active());
-        ASSERT_TRUE(Start(L"Microsoft Word - Microsoft Project - Plan", 1, L"Printer A", 42));
+        ASSERT_TRUE(
+            Start(Handle(), L"Microsoft Word - Microsoft Project - Plan", L"Printer A", 42));
     }
-    EXPECT_EQ(Port().printerName, L"Printer A");
-    EXPECT_EQ(Port().jobId, 42u);
-    EXPECT_EQ(Port().documentName, L"Plan");
-    EXPECT_FALSE(Port().jobKeyWanted);
-    EXPECT_TRUE(StartsWith(Port().psFilePath, TempDirectory() + L"ps")) << Narrow(files_[0]);
-    EXPECT_TRUE(FileExists(Port().psFilePath));
+    EXPECT_EQ(Port(Handle()).printerName, L"Printer A");
+    EXPECT_EQ(Port(Handle()).jobId, 42u);
+    EXPECT_EQ(Port(Handle()).documentName, L"Plan");
+    EXPECT_FALSE(Port(Handle()).jobKeyWanted);
+    EXPECT_TRUE(StartsWith(Port(Handle()).psFilePath, TempDirectory() + L"ps"))
+        << Narrow(files_[0]);
+    EXPECT_TRUE(FileExists(Port(Handle()).psFilePath));
     TOKEN_TYPE type{};
     DWORD size = 0;
-    ASSERT_TRUE(GetTokenInformation(Port().userToken.Get(), TokenType, &type, sizeof type, &size));
+    ASSERT_TRUE(
+        GetTokenInformation(Port(Handle()).userToken.Get(), TokenType, &type, sizeof type, &size));
     EXPECT_EQ(type, TokenPrimary);
     EXPECT_EQ(Log(), kStartLine + NormalLine("StartDocPort", 792, "creating an ID for the job...") +
                          kDone);
     EXPECT_EQ(Registry().CallsOf(RegFn::OpenKey).size(), 1u) << "no job key looked for";
 
     BOOL started = FALSE;
-    TestThread([&] { started = Start(L"doc"); }).join();
+    TestThread([&] { started = Start(Handle(), L"doc"); }).join();
     EXPECT_TRUE(started);
-    EXPECT_EQ(Port().userToken.Get(), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(Port().psFile.IsOpen());
+    EXPECT_EQ(Port(Handle()).userToken.Get(), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Port(Handle()).psFile.IsOpen());
 }
 
 TEST_F(JobStart, DocumentNameAndPrinterFromTheCall) {
@@ -118,9 +93,9 @@ TEST_F(JobStart, DocumentNameAndPrinterFromTheCall) {
         {1, true, L"Memo", nullptr, L"Memo"},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(Start(c.document, c.level, c.printer, 9, c.withInfo)) << c.level;
-        EXPECT_EQ(Port().documentName, c.expectedDocument) << c.level;
-        EXPECT_EQ(Port().printerName, c.printer ? c.printer : L"") << c.level;
+        ASSERT_TRUE(Start(Handle(), c.document, c.printer, 9, c.level, c.withInfo)) << c.level;
+        EXPECT_EQ(Port(Handle()).documentName, c.expectedDocument) << c.level;
+        EXPECT_EQ(Port(Handle()).printerName, c.printer ? c.printer : L"") << c.level;
     }
 }
 
@@ -142,12 +117,12 @@ TEST_F(JobStart, SolicitedJobUsesItsKeyAndDirectory) {
             SetDword(HKEY_CURRENT_USER, key->Path(), L"TempDirPath", 5);
         }
         Registry().Clear();
-        ASSERT_TRUE(Start(L"Microsoft Word - Invoice #%0123456789abcdef#%")) << value;
+        ASSERT_TRUE(Start(Handle(), L"Microsoft Word - Invoice #%0123456789abcdef#%")) << value;
 
         const std::wstring dir = value == kDirectory ? JobDirectory() + L"\\" : TempDirectory();
         EXPECT_TRUE(StartsWith(files_.back(), dir + L"ps")) << Narrow(files_.back());
         EXPECT_TRUE(FileExists(files_.back()));
-        EXPECT_EQ(Port().jobKey.IsOpen(), value != kNoKey) << value;
+        EXPECT_EQ(Port(Handle()).jobKey.IsOpen(), value != kNoKey) << value;
         const auto opens = Registry().CallsOf(RegFn::OpenKey);
         ASSERT_EQ(opens.size(), 1u);
         EXPECT_EQ(opens[0].name, JobKeyPath(id)) << "identifier's own letter case";
@@ -171,14 +146,14 @@ TEST_F(JobStart, MissingDirectoryFailsTheJobAndTellsTheJobKey) {
     const DWORD code = GetLastError();
 
     ScopedImpersonation user;
-    EXPECT_FALSE(Start(L"#%FEDCBA9876543210#%"));
+    EXPECT_FALSE(Start(Handle(), L"#%FEDCBA9876543210#%"));
 
     DWORD errorCode = kPoison;
     ASSERT_TRUE(ReadDword(HKEY_CURRENT_USER, key.Path(), L"ErrorCode", errorCode));
     EXPECT_EQ(errorCode, 1u);
     EXPECT_TRUE(Registry().OpenKeys().empty()) << "job key closed";
-    EXPECT_FALSE(Port().psFile.IsOpen());
-    EXPECT_EQ(Port().userToken.Get(), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(Port(Handle()).psFile.IsOpen());
+    EXPECT_EQ(Port(Handle()).userToken.Get(), INVALID_HANDLE_VALUE);
     char hex[16];
     snprintf(hex, sizeof hex, "0x%06x", static_cast<unsigned>(code));
     EXPECT_EQ(Log(), kIdentified + LogLine("ERROR  : ", "StartDocPort", 831,
@@ -188,12 +163,12 @@ TEST_F(JobStart, MissingDirectoryFailsTheJobAndTellsTheJobKey) {
 TEST_F(JobStart, ClosePortInTheMiddleOfAJobReleasesEverythingAndKeepsTheFile) {
     ScopedJobKey key(L"2222222222222222");
     ScopedImpersonation user;
-    ASSERT_TRUE(Start(L"#%2222222222222222#%"));
+    ASSERT_TRUE(Start(Handle(), L"#%2222222222222222#%"));
     BYTE data[] = {'%', '!', 0, '\n'};
     DWORD written = 0;
     ASSERT_TRUE(Table().pfnWritePort(port_->Get(), data, sizeof data, &written));
-    const HANDLE token = Port().userToken.Get();
-    const HANDLE jobKey = Port().jobKey.Key();
+    const HANDLE token = Port(Handle()).userToken.Get();
+    const HANDLE jobKey = Port(Handle()).jobKey.Key();
 
     EXPECT_TRUE(port_->Close());
     // Closed on disk: the file opens for exclusive use.

@@ -1,18 +1,92 @@
 // Port administration as a client sees it through Wine's spooler: no harness,
-// the monitor is loaded and called by the spooler itself.
+// the monitor is loaded and called by the spooler itself; and the user-interface
+// half called directly, with the monitor half behind Wine's spooler.
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winspool.h>
+#include <winsplp.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "SpoolerClient.h"
 #include "harness/SpoolerHarness.h"
+#include "harness/TestRegistry.h"
 
 using namespace zeltest;
 
 namespace {
+
+constexpr const wchar_t* kMonitor = L"Tessivane 3 Monitor";
+
+// The spooler's port names and their monitors (EnumPortsW at level 2). Any
+// listing also has the spooler load the monitor again, which makes ports
+// written straight into the registry routable (",XcvPort", DeletePortW).
+std::vector<std::pair<std::wstring, std::wstring>> SpoolerPorts() {
+    std::vector<BYTE> buffer;
+    DWORD needed = 0, returned = 0;
+    while (!EnumPortsW(nullptr, 2, buffer.empty() ? nullptr : buffer.data(),
+                       static_cast<DWORD>(buffer.size()), &needed, &returned)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            return {};
+        }
+        buffer.assign(needed, 0);
+    }
+    std::vector<std::pair<std::wstring, std::wstring>> ports;
+    for (DWORD i = 0; i < returned; ++i) {
+        const PORT_INFO_2W& info = reinterpret_cast<PORT_INFO_2W*>(buffer.data())[i];
+        ports.emplace_back(info.pPortName, info.pMonitorName ? info.pMonitorName : L"");
+    }
+    return ports;
+}
+
+bool SpoolerLists(const std::wstring& port) {
+    const auto ports = SpoolerPorts();
+    return std::any_of(ports.begin(), ports.end(), [&](const auto& p) { return p.first == port; });
+}
+
+// A printer handle on a transceive name, owned for the scope.
+class Printer {
+public:
+    Printer(std::wstring name, ACCESS_MASK access) {
+        PRINTER_DEFAULTSW defaults{nullptr, nullptr, access};
+        if (!OpenPrinterW(&name[0], &handle_, &defaults)) {
+            handle_ = nullptr;
+            error_ = GetLastError();
+        }
+    }
+    ~Printer() {
+        if (handle_) {
+            ClosePrinter(handle_);
+        }
+    }
+    Printer(const Printer&) = delete;
+    Printer& operator=(const Printer&) = delete;
+    HANDLE Get() const { return handle_; }
+    bool Ok() const { return handle_ != nullptr; }
+    DWORD OpenError() const { return error_; }
+
+private:
+    HANDLE handle_ = nullptr;
+    DWORD error_ = 0;
+};
+
+// The subkeys of the monitor's ports key, straight from the registry, sorted.
+std::vector<std::wstring> RegisteredPorts() {
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortsKeyPath().c_str(), 0, KEY_READ, &key) == 0) {
+        wchar_t name[256];
+        for (DWORD index = 0; RegEnumKeyW(key, index, name, 256) == ERROR_SUCCESS; ++index) {
+            names.push_back(name);
+        }
+        RegCloseKey(key);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 const std::wstring kMonitorChannel = std::wstring(L",XcvMonitor ") + kMonitor;
 
@@ -22,55 +96,6 @@ std::vector<std::wstring> Numbered(unsigned from, unsigned to) {
         names.push_back(L"ZEL_3_PORT" + std::to_wstring(n) + L":");
     }
     return names;
-}
-
-TEST(PortAdmin, EnumPortsListsOurPortsAfterWinesOwn) {
-    ScopedPorts ports({L"ZEL_3_PORT1:", L"ZEL_3_PORT2:"});
-    for (DWORD level : {1u, 2u}) {
-        std::vector<ListedPort> listed = SpoolerPorts(level);
-        ASSERT_GT(listed.size(), 2u) << "level " << level;
-        EXPECT_TRUE(std::any_of(listed.begin(), listed.end() - 2, [](const ListedPort& p) {
-            return p.name == L"LPT1:";
-        })) << "Wine's own ports come first";
-        for (int i : {0, 1}) {
-            const ListedPort& port = listed[listed.size() - 2 + i];
-            EXPECT_EQ(Narrow(port.name), i ? "ZEL_3_PORT2:" : "ZEL_3_PORT1:");
-            EXPECT_EQ(Narrow(port.monitor), level == 2 ? Narrow(kMonitor) : "");
-            EXPECT_EQ(Narrow(port.description), level == 2 ? "Tessivane 3 Port" : "");
-        }
-    }
-}
-
-// Whether a port exists is the spooler's list's say, not the registry's; the
-// right to administer is checked first.
-TEST(PortAdmin, TransceiveCommandsJudgeByTheSpoolersList) {
-    ScopedPorts ports;
-    struct Step {
-        ACCESS_MASK access;
-        const wchar_t* command;
-        const wchar_t* port;
-        DWORD expected;
-        bool listedAfter;
-    } steps[] = {
-        {0, L"AddPort", L"ZEL_TEST_XCV:", ERROR_ACCESS_DENIED, false},
-        // Another monitor's port is taken, though no key of ours names it.
-        {SERVER_ACCESS_ADMINISTER, L"AddPort", L"LPT1:", ERROR_PRINTER_ALREADY_EXISTS, true},
-        {SERVER_ACCESS_ADMINISTER, L"AddPort", L"ZEL_TEST_XCV:", ERROR_SUCCESS, true},
-        {SERVER_ACCESS_ADMINISTER, L"AddPort", L"ZEL_TEST_XCV:", ERROR_PRINTER_ALREADY_EXISTS,
-         true},
-        // Listed, so the delete reaches the registry and fails there.
-        {SERVER_ACCESS_ADMINISTER, L"DeletePort", L"LPT1:", ERROR_FILE_NOT_FOUND, true},
-        {SERVER_ACCESS_ADMINISTER, L"DeletePort", L"ZEL_TEST_XCV:", ERROR_SUCCESS, false},
-        // No longer listed: refused before the registry.
-        {SERVER_ACCESS_ADMINISTER, L"DeletePort", L"ZEL_TEST_XCV:", ERROR_INVALID_PARAMETER, false},
-    };
-    for (const Step& s : steps) {
-        Printer channel(kMonitorChannel, s.access);
-        ASSERT_TRUE(channel.Ok()) << channel.OpenError();
-        EXPECT_EQ(SendXcv(channel, s.command, s.port), s.expected) << "step " << &s - steps;
-        EXPECT_EQ(SpoolerLists(s.port), s.listedAfter) << "step " << &s - steps;
-    }
-    EXPECT_TRUE(RegisteredPorts().empty());
 }
 
 TEST(PortAdmin, MonitorUiNamesTheMonitorNotTheHost) {
@@ -125,9 +150,9 @@ TEST(PortAdmin, AddPortPicksTheFirstFreeGeneratedName) {
         }
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(RegisteredPorts(), expected) << c.what;
-        std::vector<ListedPort> listed = SpoolerPorts(2);
+        const auto listed = SpoolerPorts();
         EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
-                                [](const ListedPort& p) { return p.monitor == kMonitor; }),
+                                [](const auto& p) { return p.second == kMonitor; }),
                   static_cast<std::ptrdiff_t>(expected.size()))
             << c.what;
     }
@@ -143,6 +168,55 @@ TEST(PortAdmin, DeleteAndConfigureThroughTheSpooler) {
     EXPECT_TRUE(DeletePortW(nullptr, nullptr, const_cast<LPWSTR>(L"ZEL_3_PORT1:")));
     EXPECT_EQ(RegisteredPorts(), std::vector<std::wstring>{L"ZEL_3_PORT2:"});
     EXPECT_FALSE(SpoolerLists(L"ZEL_3_PORT1:"));
+}
+
+// The user-interface half called directly, as an administering program that
+// loaded the library named by "MonitorUI" would.
+const PWSTR kPoisonName = reinterpret_cast<PWSTR>(static_cast<ULONG_PTR>(kPoison));
+
+const MONITORUI& Ui() {
+    using Init = PMONITORUI(WINAPI*)();
+    static const MONITORUI* table = reinterpret_cast<Init>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryW(MonitorDllPath().c_str()), "InitializePrintMonitorUI")))();
+    return *table;
+}
+
+TEST(PortUiDirect, AddReturnsTheNewNameInGlobalMemoryWhenAsked) {
+    ScopedPorts ports({L"ZEL_3_PORT1:"});
+    PWSTR name = kPoisonName;
+    SetLastError(kPoison);
+    ASSERT_TRUE(Ui().pfnAddPortUI(nullptr, nullptr, kMonitor, &name));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(Narrow(name), "ZEL_3_PORT2:");
+    EXPECT_EQ(GlobalSize(name), sizeof(L"ZEL_3_PORT2:"));
+    EXPECT_EQ(GlobalFree(name), nullptr);
+
+    EXPECT_TRUE(Ui().pfnAddPortUI(nullptr, nullptr, kMonitor, nullptr));
+    EXPECT_EQ(RegisteredPorts(),
+              (std::vector<std::wstring>{L"ZEL_3_PORT1:", L"ZEL_3_PORT2:", L"ZEL_3_PORT3:"}));
+}
+
+// Neither channel opens for a monitor or a port the spooler does not know: the
+// UI fails with the spooler's own code, before the registry is touched and
+// without writing the name. A delete without a port name is refused outright.
+TEST(PortUiDirect, RefusedBeforeTheMonitorIsReached) {
+    DeleteTree(HKEY_LOCAL_MACHINE, PortsKeyPath());
+    PWSTR name = kPoisonName;
+    SetLastError(kPoison);
+    EXPECT_FALSE(Ui().pfnAddPortUI(nullptr, nullptr, L"No Such Monitor", &name));
+    DWORD error = GetLastError();
+    EXPECT_EQ(error, Printer(L",XcvMonitor No Such Monitor", SERVER_ACCESS_ADMINISTER).OpenError());
+    EXPECT_EQ(name, kPoisonName);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PortsKeyPath())) << "ports key created";
+
+    SetLastError(kPoison);
+    EXPECT_FALSE(Ui().pfnDeletePortUI(nullptr, nullptr, L"ZEL_TEST_NOWHERE:"));
+    error = GetLastError();
+    EXPECT_EQ(error, Printer(L",XcvPort ZEL_TEST_NOWHERE:", SERVER_ACCESS_ADMINISTER).OpenError());
+    SetLastError(kPoison);
+    EXPECT_FALSE(Ui().pfnDeletePortUI(nullptr, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 } // namespace

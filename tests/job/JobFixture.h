@@ -1,0 +1,87 @@
+#pragma once
+
+// What the job tests share: a port of the monitor opened through its table for
+// each test, jobs started on it as the spooler starts them, their PS files
+// removed afterwards, and the checks on data, files and logs.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "harness/PortSupport.h"
+#include "harness/TestRegistry.h"
+#include "monitor/PortContext.h"
+
+namespace zeltest {
+
+inline Brambleworth::Zel::PortMon::PortContext& Port(HANDLE handle) {
+    return *static_cast<Brambleworth::Zel::PortMon::PortContext*>(handle);
+}
+
+// Bytes with plenty of the values a text-mode file would change or stop at.
+inline std::string Bytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string data(size, '\0');
+    for (char& c : data) {
+        const unsigned r = random();
+        c = (r & 3) == 0 ? "\0\n\r\x1a\xff"[(r >> 2) % 5] : static_cast<char>(r >> 8);
+    }
+    return data;
+}
+
+inline BOOL Write(HANDLE port, const std::string& data, DWORD& written) {
+    return Table().pfnWritePort(port, reinterpret_cast<LPBYTE>(const_cast<char*>(data.data())),
+                                static_cast<DWORD>(data.size()), &written);
+}
+
+inline bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class JobTest : public ::testing::Test {
+protected:
+    explicit JobTest(const wchar_t* port) : name_(port), ports_({port}) {}
+    void SetUp() override {
+        DeletePortLog(name_);
+        Registry().Clear();
+        port_ = std::make_unique<OpenedPort>(name_);
+    }
+    void TearDown() override {
+        port_.reset();
+        for (const std::wstring& file : files_) {
+            DeleteFileW(file.c_str());
+        }
+        DeletePortLog(name_);
+    }
+    static RecordingRegistry& Registry() { return SpoolerHarness::Instance().Registry(); }
+    HANDLE Handle() const { return port_->Get(); }
+
+    // StartDocPort with the document in a record of `level` (none without
+    // `withInfo`); the PS file is remembered for clean-up.
+    BOOL Start(HANDLE port, const wchar_t* document, const wchar_t* printer = L"P1",
+               DWORD jobId = 7, DWORD level = 1, bool withInfo = true) {
+        std::wstring doc = document ? document : L"";
+        std::wstring printerName = printer ? printer : L"";
+        DOC_INFO_2W info{document ? doc.data() : nullptr, nullptr, nullptr, 0, 0};
+        const BOOL result =
+            Table().pfnStartDocPort(port, printer ? printerName.data() : nullptr, jobId, level,
+                                    withInfo ? reinterpret_cast<LPBYTE>(&info) : nullptr);
+        files_.push_back(Port(port).psFilePath);
+        return result;
+    }
+
+    std::wstring name_;
+    ScopedPorts ports_;
+    std::unique_ptr<OpenedPort> port_;
+    std::vector<std::wstring> files_;
+};
+
+} // namespace zeltest
