@@ -5,9 +5,7 @@
 //   zel_bench [--quick] [--only=memory,capture,enum,spooler]
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -29,12 +27,11 @@ double Stopwatch::Seconds() const {
 }
 
 double Median(std::vector<double> samples) {
-    if (samples.empty()) {
-        return 0.0;
-    }
     std::sort(samples.begin(), samples.end());
     const std::size_t middle = samples.size() / 2;
-    return samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2.0;
+    return samples.empty()      ? 0.0
+           : samples.size() % 2 ? samples[middle]
+                                : (samples[middle - 1] + samples[middle]) / 2.0;
 }
 
 std::string Fixed(double value, int decimals) {
