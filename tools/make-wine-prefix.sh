@@ -8,10 +8,9 @@
 # side by side (a build tree's bin/ folder). The script
 #   - creates the prefix if <prefix-dir>/system.reg does not exist yet (6-10 s);
 #   - registers ZelWineHost.dll from <bin-dir> (by its full path, so a rebuild
-#     takes effect at once) as the monitor "Tessivane 3 Monitor";
-#   - stages Wine's generic PostScript printer description as
-#     C:\windows\system32\spool\drivers\x64\3\generic.ppd, for adding a printer
-#     with the "wineps.drv" driver on one of the monitor's ports.
+#     takes effect at once) as the monitor "Tessivane 3 Monitor".
+# Printers need a driver: `zelport add-printer` installs Wine's PostScript
+# driver when the prefix has none.
 # It is safe to run again on an existing prefix. Afterwards run programs with
 #   WINEPREFIX=<prefix-dir> WINEDEBUG=-all /usr/lib/wine/wine64 <program>
 # (or a build tree's wine-run.sh with ZEL_WINEPREFIX=<prefix-dir>).
@@ -46,16 +45,5 @@ fi
 host_path="Z:${bin//\//\\}\\ZelWineHost.dll"
 "$WINE" reg add 'HKLM\System\CurrentControlSet\Control\Print\Monitors\Tessivane 3 Monitor' \
   /v Driver /t REG_SZ /d "$host_path" /f >/dev/null 2>&1
-
-# Wine's generic PPD is embedded in its winspool.drv: from its first line to
-# the next NUL byte.
-drivers="$prefix/drive_c/windows/system32/spool/drivers/x64/3"
-mkdir -p "$drivers"
-winspool=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/winspool.drv
-perl -0777 -ne 'print $1 if /(\*PPD-Adobe: "4\.3".*?)\0/s' "$winspool" >"$drivers/generic.ppd"
-if [ ! -s "$drivers/generic.ppd" ]; then
-  echo "$0: no PPD found in $winspool" >&2
-  exit 1
-fi
 
 "$WINESERVER" -w

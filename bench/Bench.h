@@ -1,0 +1,93 @@
+#pragma once
+
+// What every benchmark section shares: a clock, medians, the print stream whose
+// copies they check, the results they print, and the monitor DLL loaded once as
+// the spooler loads it.
+
+#include <windows.h>
+#include <winspool.h>
+#include <winsplp.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelbench {
+
+constexpr std::uint32_t kKiB = 1024;
+constexpr std::uint32_t kMiB = 1024 * 1024;
+
+class Stopwatch {
+public:
+    Stopwatch() { QueryPerformanceCounter(&start_); }
+    double Seconds() const;
+
+private:
+    LARGE_INTEGER start_;
+};
+
+double Median(std::vector<double> samples);
+std::string Fixed(double value, int decimals);
+double MegabytesPerSecond(std::uint64_t bytes, double seconds);
+
+// A print stream of any length: the byte at offset o is a pseudo-random
+// function of o whose period (1 MiB + 4099) is no multiple of any chunk size,
+// so a chunk lost, doubled or written out of order shifts the rest of a copy
+// against the stream. Stream(o) is valid for kMiB bytes.
+const std::uint8_t* Stream(std::uint64_t offset);
+// Whether the file holds exactly `size` bytes of the stream from `start` on.
+bool FileHoldsStream(const std::wstring& path, std::uint64_t start, std::uint64_t size);
+
+struct Options {
+    int repetitions = 9;
+    std::uint64_t captureBytes = std::uint64_t{256} << 20; // the capture section's job
+    int spoolerScale = 1; // divides the job counts of the spooler section
+};
+
+struct Results {
+    std::vector<std::string> rows;
+    std::vector<std::string> summary;
+    std::vector<std::string> goals;
+    std::vector<std::string> failures;
+
+    void Row(const std::string& item, const std::string& label, const std::string& value,
+             const std::string& unit, const std::string& notes = std::string());
+    // A summary line, "<name>: <value>", judged against its goal.
+    void Goal(const std::string& name, double value, double limit, bool atLeast);
+    // Records `what` as a failure unless `ok`; returns `ok`.
+    bool Check(bool ok, const std::string& what);
+};
+
+// The monitor DLL beside this program with a MONITORINIT that outlives every
+// call and a registry table that goes straight to advapi32, as Windows' spooler
+// gives it.
+class MonitorHost {
+public:
+    MonitorHost();
+    ~MonitorHost();
+    MonitorHost(const MonitorHost&) = delete;
+    MonitorHost& operator=(const MonitorHost&) = delete;
+
+    const MONITOR2& Table() const { return *monitor_; }
+    HANDLE Handle() const { return handle_; }
+
+private:
+    HMODULE module_ = nullptr;
+    MONITORINIT init_{};
+    HANDLE handle_ = nullptr;
+    const MONITOR2* monitor_ = nullptr;
+};
+
+// A directory of the benchmarks' own under the temporary directory (ends in a
+// backslash).
+std::wstring BenchDirectory();
+// Deletes the files in `directory` whose names match `pattern`; returns how
+// many there were.
+int DeleteFiles(const std::wstring& directory, const wchar_t* pattern);
+
+void RunMemory(const MonitorHost& host, Results& results);
+void RunCapture(const MonitorHost& host, const Options& options, Results& results);
+void RunEnumPorts(const MonitorHost& host, const Options& options, Results& results);
+void RunSpooler(const Options& options, Results& results);
+
+} // namespace zelbench
