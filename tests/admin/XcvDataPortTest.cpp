@@ -105,6 +105,9 @@ TEST_F(XcvDataPortTest, ForeignOrNullHandlesAreRefused) {
         EXPECT_EQ(GetLastError(), kPoison);
     }
     EXPECT_EQ(foreign.tag, 63u) << "a foreign record must not be touched";
+    // A record with the monitor's tag (64) is taken: here refused for want of the right.
+    Brambleworth::Zel::PortMon::XcvContext own{64, nullptr, 0};
+    EXPECT_EQ(Send(&own, L"AddPort", nullptr), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 // Registry outcomes, real and injected: the command returns the failed call's
