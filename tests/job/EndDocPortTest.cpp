@@ -169,9 +169,17 @@ TEST_F(JobEnd, EveryFailureFailsTheJob) {
 TEST_F(JobEnd, IdlePortAndSecondCallFindNoJobKey) {
     const std::string idleFailure = EndLine(932, "...") + LogLine("ERROR  : ", "EndDocPort", 957,
                                                                   "failed to set PS file path: ");
+    EXPECT_TRUE(IsIdle(Port(Handle()))) << "a port opens idle";
     EXPECT_FALSE(End(Handle()));
     EXPECT_TRUE(EndsWith(ReadPortLog(kPort), idleFailure));
     EXPECT_TRUE(Registry().CallsOf(RegFn::SetValue).empty());
+
+    // A job whose identifier has no job key leaves that key's failed open
+    // behind; the idle port's failure does not report it as its own.
+    StartJob(Handle(), L"#%0123012301230123#%");
+    ASSERT_TRUE(End(Handle()));
+    EXPECT_FALSE(End(Handle()));
+    EXPECT_TRUE(EndsWith(ReadPortLog(kPort), idleFailure));
 
     ScopedJobKey key(L"00ff00ff00ff00ff");
     const std::wstring ps = StartJob(Handle(), kSolicited);
