@@ -34,8 +34,8 @@ const std::vector<Subcommand>& Subcommands() {
          {},
          {},
          L"usage: zelport uninstall\n"
-         L"Removes the port monitor \"Tessivane 3 Monitor\" from the spooler. Delete its\n"
-         L"printers first: the spooler keeps a monitor whose ports are in use.\n"},
+         L"Removes the port monitor \"Tessivane 3 Monitor\" from the spooler. Refuses while a\n"
+         L"printer uses one of its ports: delete those printers first.\n"},
         {Verb::kPorts,
          L"ports",
          0,
