@@ -1,27 +1,21 @@
 #include "harness/PortSupport.h"
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
-#include <vector>
 
+#include "common/Win32Util.h"
 #include "harness/TestRegistry.h"
 
 namespace zeltest {
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return std::string();
-    }
-    std::string bytes;
-    std::vector<char> chunk(1 << 16);
-    DWORD got = 0;
-    while (ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) && got) {
-        bytes.append(chunk.data(), got);
-    }
-    CloseHandle(file);
-    return bytes;
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream(path.c_str(), std::ios::binary).write(bytes.data(), bytes.size());
 }
 
 bool FileExists(const std::wstring& path) {
@@ -56,28 +50,13 @@ std::string NormalLine(const std::string& function, int line, const std::string&
     return LogLine("       : ", function, line, message);
 }
 
-std::wstring SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_FROM_SYSTEM,
-                                  nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    if (length == 0) {
-        return std::wstring();
-    }
-    std::wstring text(buffer, length);
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n')) {
-        text.pop_back();
-    }
-    return text;
-}
-
 std::string SecPiece(DWORD code, const std::string& hex) {
-    return "; SEC: " + hex + ": " + Narrow(SystemText(code));
+    return "; SEC: " + hex + ": " + Narrow(zeltools::SystemText(code));
 }
 
-ScopedImpersonation::ScopedImpersonation()
-    : active_(ImpersonateSelf(SecurityImpersonation) != FALSE) {}
+ScopedImpersonation::ScopedImpersonation(HANDLE token)
+    : active_((token ? SetThreadToken(nullptr, token) : ImpersonateSelf(SecurityImpersonation)) !=
+              FALSE) {}
 
 ScopedImpersonation::~ScopedImpersonation() {
     if (active_) {

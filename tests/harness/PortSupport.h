@@ -13,6 +13,7 @@ namespace zeltest {
 
 // Whole contents of a file; empty when it does not exist.
 std::string ReadFileBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 std::wstring TempDirectory();
 
@@ -28,14 +29,13 @@ std::string LogLine(const char* tag, const std::string& function, int line,
 std::string NormalLine(const std::string& function, int line, const std::string& message);
 // The "; SEC: " piece for a Windows code, with the system's own trimmed text.
 std::string SecPiece(DWORD code, const std::string& hex);
-// FormatMessageW's text for a code with trailing blanks and line ends removed.
-std::wstring SystemText(DWORD code);
 
-// The calling thread impersonates its own process user for its lifetime, as the
-// spooler's thread impersonates the printing user around StartDocPort.
+// The calling thread impersonates `token` (null: its own process user) for its
+// lifetime, as the spooler's thread impersonates the printing user around
+// StartDocPort.
 class ScopedImpersonation {
 public:
-    ScopedImpersonation();
+    explicit ScopedImpersonation(HANDLE token = nullptr);
     ~ScopedImpersonation();
     ScopedImpersonation(const ScopedImpersonation&) = delete;
     ScopedImpersonation& operator=(const ScopedImpersonation&) = delete;

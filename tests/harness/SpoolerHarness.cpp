@@ -1,10 +1,36 @@
 #include "harness/SpoolerHarness.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "common/AdvapiRegistry.h"
 
 namespace zeltest {
+
+using Hold = std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection>;
+
+template <class Call>
+LONG RecordingRegistry::Forward(RegFn fn, HANDLE spooler, HANDLE key, LPCWSTR name, Call&& call,
+                                PHANDLE opened) {
+    Hold hold(mutex_);
+    auto due = std::find_if(injections_.begin(), injections_.end(),
+                            [fn](const Injection& injection) { return injection.fn == fn; });
+    const bool injected = due != injections_.end() && due->skip-- == 0;
+    LONG status = injected ? due->status : ERROR_SUCCESS;
+    if (injected) {
+        injections_.erase(due);
+    } else {
+        status = call();
+        if (status == ERROR_SUCCESS && opened) {
+            key = *opened;
+            open_.insert(key);
+        } else if (status == ERROR_SUCCESS && fn == RegFn::CloseKey) {
+            open_.erase(key);
+        }
+    }
+    calls_.push_back({fn, spooler, key, name ? name : L"", status});
+    return status;
+}
 
 namespace {
 
@@ -17,32 +43,10 @@ const MONITORREG& Real() {
     return *zeltools::AdvapiMonitorRegistry();
 }
 
-// Every recorded slot: an injected failure if one is due, else the real call;
-// then the call is recorded. `key` is what the call worked on, or, for a call
-// that opened one, the key it opened.
-template <class Call>
-LONG Forward(RegFn fn, HANDLE spooler, HANDLE key, LPCWSTR name, Call&& call,
-             PHANDLE opened = nullptr) {
-    LONG status;
-    const bool injected = R().TakeInjection(fn, status);
-    if (!injected) {
-        status = call();
-        if (status == ERROR_SUCCESS && opened) {
-            key = *opened;
-            R().Opened(key);
-        }
-        if (status == ERROR_SUCCESS && fn == RegFn::CloseKey) {
-            R().Closed(key);
-        }
-    }
-    R().Record({fn, spooler, key, name ? name : L"", status, injected});
-    return status;
-}
-
 LONG WINAPI FwdCreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
                          PSECURITY_ATTRIBUTES sa, PHANDLE result, PDWORD disposition,
                          HANDLE spooler) {
-    return Forward(
+    return R().Forward(
         RegFn::CreateKey, spooler, parent, sub,
         [&] {
             return Real().fpCreateKey(parent, sub, options, sam, sa, result, disposition, spooler);
@@ -51,31 +55,31 @@ LONG WINAPI FwdCreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
 }
 
 LONG WINAPI FwdOpenKey(HANDLE parent, LPCWSTR sub, REGSAM sam, PHANDLE result, HANDLE spooler) {
-    return Forward(
+    return R().Forward(
         RegFn::OpenKey, spooler, parent, sub,
         [&] { return Real().fpOpenKey(parent, sub, sam, result, spooler); }, result);
 }
 
 LONG WINAPI FwdCloseKey(HANDLE key, HANDLE spooler) {
-    return Forward(RegFn::CloseKey, spooler, key, nullptr,
-                   [&] { return Real().fpCloseKey(key, spooler); });
+    return R().Forward(RegFn::CloseKey, spooler, key, nullptr,
+                       [&] { return Real().fpCloseKey(key, spooler); });
 }
 
 LONG WINAPI FwdDeleteKey(HANDLE key, LPCWSTR sub, HANDLE spooler) {
-    return Forward(RegFn::DeleteKey, spooler, key, sub,
-                   [&] { return Real().fpDeleteKey(key, sub, spooler); });
+    return R().Forward(RegFn::DeleteKey, spooler, key, sub,
+                       [&] { return Real().fpDeleteKey(key, sub, spooler); });
 }
 
 LONG WINAPI FwdEnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD count, PFILETIME written,
                        HANDLE spooler) {
-    return Forward(RegFn::EnumKey, spooler, key, nullptr,
-                   [&] { return Real().fpEnumKey(key, index, name, count, written, spooler); });
+    return R().Forward(RegFn::EnumKey, spooler, key, nullptr,
+                       [&] { return Real().fpEnumKey(key, index, name, count, written, spooler); });
 }
 
 LONG WINAPI FwdQueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
                             PDWORD maxValueNameLength, PDWORD maxValueLength,
                             PDWORD securityDescriptor, PFILETIME written, HANDLE spooler) {
-    return Forward(RegFn::QueryInfoKey, spooler, key, nullptr, [&] {
+    return R().Forward(RegFn::QueryInfoKey, spooler, key, nullptr, [&] {
         return Real().fpQueryInfoKey(key, subKeys, maxSubKeyLength, values, maxValueNameLength,
                                      maxValueLength, securityDescriptor, written, spooler);
     });
@@ -83,14 +87,14 @@ LONG WINAPI FwdQueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, 
 
 LONG WINAPI FwdSetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size,
                         HANDLE spooler) {
-    return Forward(RegFn::SetValue, spooler, key, name,
-                   [&] { return Real().fpSetValue(key, name, type, data, size, spooler); });
+    return R().Forward(RegFn::SetValue, spooler, key, name,
+                       [&] { return Real().fpSetValue(key, name, type, data, size, spooler); });
 }
 
 LONG WINAPI FwdQueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size,
                           HANDLE spooler) {
-    return Forward(RegFn::QueryValue, spooler, key, name,
-                   [&] { return Real().fpQueryValue(key, name, type, data, size, spooler); });
+    return R().Forward(RegFn::QueryValue, spooler, key, name,
+                       [&] { return Real().fpQueryValue(key, name, type, data, size, spooler); });
 }
 
 } // namespace
@@ -116,50 +120,18 @@ RecordingRegistry::RecordingRegistry() {
 }
 
 void RecordingRegistry::Clear() {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
+    Hold hold(mutex_);
     calls_.clear();
     injections_.clear();
 }
 
 void RecordingRegistry::Inject(RegFn fn, LONG status, unsigned skip) {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
+    Hold hold(mutex_);
     injections_.push_back({fn, status, skip});
 }
 
-bool RecordingRegistry::TakeInjection(RegFn fn, LONG& status) {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
-    for (auto it = injections_.begin(); it != injections_.end(); ++it) {
-        if (it->fn != fn) {
-            continue;
-        }
-        if (it->skip > 0) {
-            --it->skip;
-            return false;
-        }
-        status = it->status;
-        injections_.erase(it);
-        return true;
-    }
-    return false;
-}
-
-void RecordingRegistry::Record(RegCall call) {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
-    calls_.push_back(std::move(call));
-}
-
-void RecordingRegistry::Opened(HANDLE key) {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
-    open_.insert(key);
-}
-
-void RecordingRegistry::Closed(HANDLE key) {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
-    open_.erase(key);
-}
-
 std::vector<RegCall> RecordingRegistry::Calls() {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
+    Hold hold(mutex_);
     return calls_;
 }
 
@@ -174,7 +146,7 @@ std::vector<RegCall> RecordingRegistry::CallsOf(RegFn fn) {
 }
 
 std::set<HANDLE> RecordingRegistry::OpenKeys() {
-    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(mutex_);
+    Hold hold(mutex_);
     return open_;
 }
 

@@ -63,7 +63,6 @@ struct RegCall {
     HANDLE key;        // the key the call worked on (or the one it opened)
     std::wstring name; // subkey or value name, when the call takes one
     LONG status;
-    bool injected;
 };
 
 class RecordingRegistry {
@@ -86,11 +85,11 @@ public:
     // Keys opened or created through the table and not closed yet.
     std::set<HANDLE> OpenKeys();
 
-    // Used by the forwarding functions.
-    bool TakeInjection(RegFn fn, LONG& status);
-    void Record(RegCall call);
-    void Opened(HANDLE key);
-    void Closed(HANDLE key);
+    // Every table slot: an injected failure if one is due, else `call` (which
+    // stores any key it opens in `*opened`); then the call is recorded.
+    template <class Call>
+    LONG Forward(RegFn fn, HANDLE spooler, HANDLE key, LPCWSTR name, Call&& call,
+                 PHANDLE opened = nullptr);
 
 private:
     RecordingRegistry();

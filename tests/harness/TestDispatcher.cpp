@@ -121,14 +121,4 @@ HANDLE PrimaryToken(HANDLE impersonation) {
     return primary;
 }
 
-ScopedTokenImpersonation::ScopedTokenImpersonation(HANDLE token) {
-    active_ = SetThreadToken(nullptr, token) != FALSE;
-}
-
-ScopedTokenImpersonation::~ScopedTokenImpersonation() {
-    if (active_) {
-        RevertToSelf();
-    }
-}
-
 } // namespace zeltest

@@ -69,18 +69,4 @@ HANDLE OtherElevationImpersonationToken();
 // A primary duplicate of an impersonation token, as the job start keeps it.
 HANDLE PrimaryToken(HANDLE impersonation);
 
-// Impersonates `token` on this thread while it lives, as the spooler's thread
-// impersonates the printing user around StartDocPort.
-class ScopedTokenImpersonation {
-public:
-    explicit ScopedTokenImpersonation(HANDLE token);
-    ~ScopedTokenImpersonation();
-    ScopedTokenImpersonation(const ScopedTokenImpersonation&) = delete;
-    ScopedTokenImpersonation& operator=(const ScopedTokenImpersonation&) = delete;
-    bool Active() const { return active_; }
-
-private:
-    bool active_ = false;
-};
-
 } // namespace zeltest

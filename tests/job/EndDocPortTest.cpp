@@ -76,11 +76,7 @@ protected:
     std::wstring StartJob(HANDLE port, std::wstring document, HANDLE user = nullptr,
                           std::wstring printer = L"Zel Test Printer", DWORD jobId = 17) {
         {
-            ScopedImpersonation self;
-            std::optional<ScopedTokenImpersonation> other;
-            if (user) {
-                other.emplace(user);
-            }
+            ScopedImpersonation as(user);
             EXPECT_TRUE(Start(port, document.c_str(), printer.c_str(), jobId));
         }
         std::string data = Payload();

@@ -1,5 +1,5 @@
 // zel-dispatch: its command line, names and records directly, then the
-// program itself.
+// program itself, given messages the monitor's own encoder made.
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "ProgramRun.h"
+#include "dispatch/DispatcherMessage.h"
 #include "zel-dispatch/DispatchMessage.h"
 
+using Brambleworth::Zel::PortMon::BuildDispatcherCommandLine;
 using namespace zeldispatch;
 using namespace zeltest;
 using zeltools::ToUtf8;
@@ -170,22 +172,18 @@ TEST(DispatchPdf, GhostscriptsEndIsJudged) {
     EXPECT_EQ(NewestVersion({L"", L"1..2", L"v9"}), L"");
 }
 
-std::wstring Hex(const std::wstring& text) {
-    std::wstring digits;
-    for (wchar_t c : text) {
-        wchar_t group[5];
-        swprintf(group, 5, L"%04x", static_cast<unsigned>(c));
-        digits += group;
-    }
-    return digits;
-}
-
 class DispatchProgram : public ::testing::Test {
 protected:
-    // zel-dispatch with the given options and message, writing into "out dir".
-    ProgramResult Dispatch(const std::wstring& tail) {
-        return RunProgram(Quoted(ProgramDir() + L"zel-dispatch.exe") + L" --out " +
-                          Quoted(dir.File(L"out dir")) + tail);
+    // zel-dispatch writing into "out dir", with more options and a message
+    // made by the monitor's own composer (or, with `raw`, the text as given).
+    ProgramResult Dispatch(const std::wstring& options, const std::wstring& document,
+                           const std::wstring& ps, const wchar_t* raw = nullptr) {
+        const std::wstring command = Quoted(ProgramDirectory() + L"zel-dispatch.exe") + L" --out " +
+                                     Quoted(dir.File(L"out dir")) + options;
+        return RunProgram(raw ? command + raw : BuildDispatcherCommandLine(command, document, ps));
+    }
+    std::string Out(const std::wstring& name) {
+        return ReadFileBytes(dir.File(L"out dir\\" + name));
     }
     ScratchDir dir{L"zel-dispatch"};
 };
@@ -193,36 +191,32 @@ protected:
 TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
     const std::string bytes("%!PS-Adobe-3.0\r\n\x00\xff binary\n", 25);
     const struct {
-        std::wstring document;
+        std::wstring document, stem;
         bool hex;
-        std::wstring stem;
     } cases[] = {
-        {L"say \"a\" \"b\"\tc", false, L"say _a_ _b__c"},
-        {L"Caf\u00e9 \u20ac \U0001F600", true, L"Caf\u00e9 \u20ac \U0001F600"},
-        {L"", false, L"Document"},
-        {L"", false, L"Document (2)"},
+        {L"say \"a\" \"b\"\tc", L"say _a_ _b__c", false},
+        {L"Caf\u00e9 \u20ac \U0001F600", L"Caf\u00e9 \u20ac \U0001F600", true},
+        {L"", L"Document", false},
+        {L"", L"Document (2)", false},
     };
     int n = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.stem));
+    for (const auto& [document, stem, hex] : cases) {
+        SCOPED_TRACE(ToUtf8(stem));
         std::wstring ps = dir.File(L"ps" + std::to_wstring(++n) + L".tmp");
         WriteBytes(ps, bytes);
-        ProgramResult run =
-            Dispatch(c.hex ? L" Zel::Create::Hex \"" + Hex(c.document) + L"\" \"" + Hex(ps) + L"\""
-                           : L" Zel::Create::Plain " + Quoted(c.document) + L" " + Quoted(ps));
+        ProgramResult run = Dispatch(L"", document, ps);
         ASSERT_EQ(run.exitCode, 0u) << run.err;
-        EXPECT_EQ(ReadBytes(dir.File(L"out dir\\" + c.stem + L".ps")), bytes);
+        EXPECT_EQ(Out(stem + L".ps"), bytes);
         EXPECT_FALSE(std::filesystem::exists(ps)) << "the PS file was copied, not moved";
-        std::string json = ReadBytes(dir.File(L"out dir\\" + c.stem + L".json"));
+        std::string json = Out(stem + L".json");
         for (const std::string& field :
-             {"\"document\": " + JsonString(c.document), "\"originalPath\": " + JsonString(ps),
-              std::string("\"size\": 25,"),
-              std::string(c.hex ? "\"encoding\": \"hex\"" : "\"encoding\": \"plain\""),
-              std::string("\"time\": \"")}) {
+             {"\"document\": " + JsonString(document), "\"originalPath\": " + JsonString(ps),
+              std::string("\"size\": 25,"), std::string("\"time\": \""),
+              std::string(hex ? "\"encoding\": \"hex\"" : "\"encoding\": \"plain\"")}) {
             EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
         }
     }
-    std::string log = ReadBytes(dir.File(L"out dir\\zel-dispatch.log"));
+    std::string log = Out(L"zel-dispatch.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
 }
 
@@ -238,30 +232,28 @@ TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
         const char* outcome;
         const char* detail;
     } cases[] = {
-        {L"--gs /usr/bin/gs", "%!PS\n" + page + page, "converted", "\"pages\": 2"},
-        {L"--gs /usr/bin/gs", "%!PS\n" + page + "nosuchop\n", "failed", "Error: /undefined"},
-        {L"--gs /usr/bin/gs --pdf-timeout 1", "%!PS\n{} loop\n", "timed out", "time limit"},
-        {L"--gs /bin/false", "%!PS\n", "failed", "exit code 1"},
-        {L"--gs " + Quoted(dir.File(L"no gs.exe")), "%!PS\n", "ghostscript not found", "no gs"},
+        {L" --gs /usr/bin/gs", "%!PS\n" + page + page, "converted", "\"pages\": 2"},
+        {L" --gs /usr/bin/gs", "%!PS\n" + page + "nosuchop\n", "failed", "Error: /undefined"},
+        {L" --gs /usr/bin/gs --pdf-timeout 1", "%!PS\n{} loop\n", "timed out", "time limit"},
+        {L" --gs /bin/false", "%!PS\n", "failed", "exit code 1"},
+        {L" --gs " + Quoted(dir.File(L"no gs.exe")), "%!PS\n", "ghostscript not found", "no gs"},
         // A Windows program's exit code, from its process handle.
-        {L"--gs " + Quoted(ProgramDir() + L"zel-dispatch.exe"), "%!PS\n", "failed", "exit code 2"},
+        {L" --gs " + Quoted(ProgramDirectory() + L"zel-dispatch.exe"), "%!PS\n", "failed",
+         "exit code 2"},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.outcome);
         std::wstring stem = L"job " + std::to_wstring(++n), ps = dir.File(stem + L".tmp");
         WriteBytes(ps, c.ps);
-        ProgramResult run =
-            Dispatch(L" " + c.options + L" Zel::Create::Plain " + Quoted(stem) + L" " + Quoted(ps));
-        EXPECT_EQ(run.exitCode, 0u) << run.err;
-        EXPECT_EQ(ReadBytes(dir.File(L"out dir\\" + stem + L".ps")), c.ps);
-        std::string json = ReadBytes(dir.File(L"out dir\\" + stem + L".json"));
+        EXPECT_EQ(Dispatch(c.options, stem, ps).exitCode, 0u);
+        EXPECT_EQ(Out(stem + L".ps"), c.ps);
+        std::string json = Out(stem + L".json");
         EXPECT_NE(json.find(std::string("\"outcome\": \"") + c.outcome + "\""), std::string::npos)
             << json;
         EXPECT_NE(json.find(c.detail), std::string::npos) << json;
-        std::string pdf = ReadBytes(dir.File(L"out dir\\" + stem + L".pdf"));
-        EXPECT_EQ(pdf.rfind("%PDF-", 0) == 0, n == 1) << "only a converted job has a PDF";
-        std::string log = ReadBytes(dir.File(L"out dir\\zel-dispatch.log"));
+        EXPECT_EQ(Out(stem + L".pdf").rfind("%PDF-", 0) == 0, n == 1) << "only one PDF is good";
+        std::string log = Out(L"zel-dispatch.log");
         EXPECT_EQ(log.find(ToUtf8(stem) + ".ps (" + c.outcome + ": ") != std::string::npos, n > 1)
             << log;
     }
@@ -272,29 +264,27 @@ TEST_F(DispatchProgram, FailuresExitNonZeroAndKeepThePsFile) {
     WriteBytes(ps, "%!PS\n");
     WriteBytes(dir.File(L"blocker"), "a file where a folder should be");
     const struct {
-        std::wstring tail;
+        std::wstring options, ps;
+        const wchar_t* raw;
         DWORD exitCode;
         const char* message;
     } cases[] = {
-        {L" Zel::Create::Plain \"d\" " + Quoted(dir.File(L"nope.tmp")), 3,
-         "zel-dispatch: no PS file at "},
-        {L" Zel::Create::Hex \"00zz\" \"" + Hex(ps) + L"\"", 2,
+        {L"", dir.File(L"nope.tmp"), nullptr, 3, "zel-dispatch: no PS file at "},
+        {L"", ps, L" Zel::Create::Hex \"00zz\" \"0041\"", 2,
          "zel-dispatch: bad command line: the document name is not valid hex"},
-        {L" --fast Zel::Create::Plain \"d\" " + Quoted(ps), 2,
-         "zel-dispatch: unknown option --fast"},
+        {L" --fast", ps, nullptr, 2, "zel-dispatch: unknown option --fast"},
         // The later --out wins; its folder cannot be made.
-        {L" --out " + Quoted(dir.File(L"blocker\\sub")) + L" Zel::Create::Plain \"d\" " +
-             Quoted(ps),
-         4, "zel-dispatch: cannot create the output folder "},
+        {L" --out " + Quoted(dir.File(L"blocker\\sub")), ps, nullptr, 4,
+         "zel-dispatch: cannot create the output folder "},
     };
     for (const auto& c : cases) {
-        ProgramResult run = Dispatch(c.tail);
+        ProgramResult run = Dispatch(c.options, L"d", c.ps, c.raw);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
         EXPECT_TRUE(std::filesystem::exists(ps));
     }
     // The failures are in the log too, so an administrator sees why jobs vanish.
-    std::string log = ReadBytes(dir.File(L"out dir\\zel-dispatch.log"));
+    std::string log = Out(L"zel-dispatch.log");
     EXPECT_NE(log.find("failed (exit 3)"), std::string::npos) << log;
     EXPECT_NE(log.find("failed (exit 2)"), std::string::npos) << log;
 }

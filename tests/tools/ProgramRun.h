@@ -6,34 +6,15 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "common/Win32Util.h"
+#include "harness/PortSupport.h"
 
 namespace zeltest {
 
-// Directory of the running test program, with a trailing backslash.
-inline std::wstring ProgramDir() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir = path;
-    return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
-
 inline std::wstring Quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
-}
-
-inline void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    std::ofstream(path.c_str(), std::ios::binary).write(bytes.data(), bytes.size());
-}
-
-// Empty when the file is missing.
-inline std::string ReadBytes(const std::wstring& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // A fresh, empty folder under the temporary folder, removed with its contents
@@ -91,8 +72,8 @@ inline ProgramResult RunProgram(const std::wstring& commandLine) {
         WaitForSingleObject(process.hProcess, 120000);
         GetExitCodeProcess(process.hProcess, &result.exitCode);
     }
-    result.out = ReadBytes(scratch.File(L"out"));
-    result.err = ReadBytes(scratch.File(L"err"));
+    result.out = ReadFileBytes(scratch.File(L"out"));
+    result.err = ReadFileBytes(scratch.File(L"err"));
     return result;
 }
 
