@@ -39,13 +39,7 @@ struct Result {
 class EnumPortsTest : public ::testing::Test {
 protected:
     void SetUp() override { Rec().Clear(); }
-    void TearDown() override {
-        for (const RegCall& call : Rec().Calls()) {
-            EXPECT_EQ(call.hSpooler, RecordingRegistry::SpoolerHandle());
-        }
-        EXPECT_TRUE(Rec().OpenKeys().empty()) << "EnumPorts left a key open";
-        Rec().Clear();
-    }
+    void TearDown() override { Rec().ExpectTidyAndClear(); }
     RecordingRegistry& Rec() { return RecordingRegistry::Instance(); }
 
     Result Call(DWORD level, BYTE* buffer, DWORD size,

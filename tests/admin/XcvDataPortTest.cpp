@@ -25,14 +25,7 @@ protected:
     RecordingRegistry& Reg() { return SpoolerHarness::Instance().Registry(); }
 
     void SetUp() override { Reg().Clear(); }
-    void TearDown() override {
-        for (const RegCall& call : Reg().Calls()) {
-            EXPECT_EQ(call.hSpooler, RecordingRegistry::SpoolerHandle())
-                << "call " << static_cast<int>(call.function);
-        }
-        EXPECT_TRUE(Reg().OpenKeys().empty()) << "a registry key was left open";
-        Reg().Clear();
-    }
+    void TearDown() override { Reg().ExpectTidyAndClear(); }
 
     // One command with the output side and the last error poisoned; port names
     // go in as the spooler passes them, with their NUL, unless `size` is given.

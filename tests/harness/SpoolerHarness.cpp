@@ -1,5 +1,7 @@
 #include "harness/SpoolerHarness.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -148,6 +150,14 @@ std::vector<RegCall> RecordingRegistry::CallsOf(RegFn fn) {
 std::set<HANDLE> RecordingRegistry::OpenKeys() {
     Hold hold(mutex_);
     return open_;
+}
+
+void RecordingRegistry::ExpectTidyAndClear() {
+    for (const RegCall& call : Calls()) {
+        EXPECT_EQ(call.hSpooler, SpoolerHandle()) << "call " << static_cast<int>(call.function);
+    }
+    EXPECT_TRUE(OpenKeys().empty()) << "a registry key was left open";
+    Clear();
 }
 
 std::wstring ProgramDirectory() {

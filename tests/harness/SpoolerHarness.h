@@ -84,6 +84,9 @@ public:
     std::vector<RegCall> CallsOf(RegFn fn);
     // Keys opened or created through the table and not closed yet.
     std::set<HANDLE> OpenKeys();
+    // A test's expectations that every call so far carried the spooler's
+    // handle and that no key was left open; then the record is cleared.
+    void ExpectTidyAndClear();
 
     // Every table slot: an injected failure if one is due, else `call` (which
     // stores any key it opens in `*opened`); then the call is recorded.

@@ -2,8 +2,10 @@
 #include "harness/SpoolerHarness.h"
 
 #include <atomic>
-#include <cstdio>
-#include <vector>
+#include <cwchar>
+#include <sstream>
+
+#include "harness/PortSupport.h"
 
 namespace zeltest {
 
@@ -13,10 +15,8 @@ std::wstring TestDispatcherPath() {
 
 ScopedRecordFile::ScopedRecordFile() {
     static std::atomic<unsigned> counter{0};
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"zel-dispatcher-record-" +
-            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L".txt";
+    path_ = TempDirectory() + L"zel-dispatcher-record-" + std::to_wstring(GetCurrentProcessId()) +
+            L"-" + std::to_wstring(++counter) + L".txt";
     DeleteFileW(path_.c_str());
 }
 
@@ -32,39 +32,19 @@ std::wstring DispatcherCommand(const std::wstring& recordFile, DWORD exitCode,
 }
 
 DispatcherRecord ReadDispatcherRecord(const std::wstring& path) {
+    const std::string bytes = ReadFileBytes(path);
+    std::wistringstream text(
+        std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2));
     DispatcherRecord record;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file) {
-        return record;
-    }
-    std::wstring text;
-    wchar_t unit;
-    while (fread(&unit, sizeof unit, 1, file) == 1) {
-        text.push_back(unit);
-    }
-    fclose(file);
-    record.present = true;
-    // The command line comes first and may hold anything but a line feed.
-    size_t start = 0;
-    std::vector<std::wstring> lines;
-    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    if (lines.empty()) {
-        return record;
-    }
-    record.commandLine = lines[0];
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const size_t eq = lines[i].find(L'=');
-        const std::wstring key = lines[i].substr(0, eq), value = lines[i].substr(eq + 1);
-        if (key == L"pid" || key == L"tid") {
-            (key == L"pid" ? record.pid : record.tid) = std::wcstoul(value.c_str(), nullptr, 10);
-        } else if (key == L"elevation") {
-            record.elevation = value;
-        } else if (key == L"startup") {
-            record.startup = value;
-        }
-    }
+    record.present = !bytes.empty();
+    std::wstring pid, tid;
+    std::getline(text, record.commandLine);
+    std::getline(text, pid);
+    std::getline(text, tid);
+    std::getline(text, record.elevation);
+    std::getline(text, record.startup);
+    record.pid = std::wcstoul(pid.c_str(), nullptr, 10);
+    record.tid = std::wcstoul(tid.c_str(), nullptr, 10);
     return record;
 }
 

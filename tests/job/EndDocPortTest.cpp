@@ -37,14 +37,6 @@ const std::string kLaunching = EndLine(932, "...") + EndLine(967, "launching pri
 const std::string kHandedToDispatcher =
     kLaunching + EndLine(985, "print dispatcher successfully launched") + EndLine(987, "done");
 
-// The file is closed when it can be opened for exclusive use.
-bool IsClosedOnDisk(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    CloseHandle(file);
-    return file != INVALID_HANDLE_VALUE;
-}
-
 bool IsIdle(const PortContext& port) {
     return port.printerName.empty() && port.jobId == 0 && port.documentName.empty() &&
            port.psFilePath.empty() && !port.psFile.IsOpen() && !port.userToken.IsOpen() &&

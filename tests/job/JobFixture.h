@@ -46,6 +46,14 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The file is closed when it can be opened for exclusive use.
+inline bool IsClosedOnDisk(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    CloseHandle(file);
+    return file != INVALID_HANDLE_VALUE;
+}
+
 class JobTest : public ::testing::Test {
 protected:
     explicit JobTest(const wchar_t* port) : name_(port), ports_({port}) {}

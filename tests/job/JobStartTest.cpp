@@ -171,11 +171,7 @@ TEST_F(JobStart, ClosePortInTheMiddleOfAJobReleasesEverythingAndKeepsTheFile) {
     const HANDLE jobKey = Port(Handle()).jobKey.Key();
 
     EXPECT_TRUE(port_->Close());
-    // Closed on disk: the file opens for exclusive use.
-    HANDLE file = CreateFileW(files_[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
+    EXPECT_TRUE(IsClosedOnDisk(files_[0]));
     EXPECT_EQ(ReadFileBytes(files_[0]), std::string("%!\0\n", 4));
     // The job key went back through the spooler's table, with nothing written.
     ASSERT_FALSE(Registry().CallsOf(RegFn::CloseKey).empty());

@@ -31,12 +31,7 @@ protected:
     }
     void TearDown() override {
         reg.Close();
-        for (const RegCall& call : Rec().Calls()) {
-            EXPECT_EQ(call.hSpooler, RecordingRegistry::SpoolerHandle())
-                << "call " << static_cast<int>(call.function) << " without the spooler's handle";
-        }
-        EXPECT_TRUE(Rec().OpenKeys().empty()) << "a key stayed open";
-        Rec().Clear();
+        Rec().ExpectTidyAndClear();
         DeleteTree(HKEY_LOCAL_MACHINE, kTestKey);
     }
     RecordingRegistry& Rec() { return RecordingRegistry::Instance(); }

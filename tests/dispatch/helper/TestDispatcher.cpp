@@ -1,8 +1,8 @@
 // A stand-in for the print dispatcher, named in a port key with its own
 // arguments ahead of the monitor's message:
 //   test-dispatcher.exe <record-file> <exit-code> <wait> <message...>
-// It writes one record (UTF-16LE, one field a line: the command line, pid=,
-// tid=, elevation=, startup=<the STARTUPINFO fields, decimal>),
+// It writes one record (UTF-16LE, one field a line: the command line, pid,
+// tid, elevation, and the STARTUPINFO fields in decimal, comma-separated),
 // then sleeps <wait> ms, or waits for the event "@<name>" (at most two
 // minutes), and exits with <exit-code>.
 
@@ -18,19 +18,16 @@ namespace {
 
 void WriteRecord(const wchar_t* path) {
     std::wstring record = GetCommandLineW();
-    record += L"\npid=" + std::to_wstring(GetCurrentProcessId());
-    record += L"\ntid=" + std::to_wstring(GetCurrentThreadId());
+    record += L"\n" + std::to_wstring(GetCurrentProcessId());
+    record += L"\n" + std::to_wstring(GetCurrentThreadId()) + L"\n";
     HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        record += L"\nelevation=" + zeltest::TokenElevationText(token);
-        CloseHandle(token);
-    } else {
-        record += L"\nelevation=none";
-    }
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    record += token ? zeltest::TokenElevationText(token) : L"none";
+    CloseHandle(token);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     GetStartupInfoW(&startup);
-    record += L"\nstartup=";
+    record += L"\n";
     for (DWORD field : {startup.dwFlags, DWORD{startup.wShowWindow}, startup.dwX, startup.dwY,
                         startup.dwXSize, startup.dwYSize, startup.dwXCountChars}) {
         record += std::to_wstring(field) + L",";
