@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "common/AdvapiRegistry.h"
 
@@ -45,58 +48,34 @@ const MONITORREG& Real() {
     return *zeltools::AdvapiMonitorRegistry();
 }
 
-LONG WINAPI FwdCreateKey(HANDLE parent, LPCWSTR sub, DWORD options, REGSAM sam,
-                         PSECURITY_ATTRIBUTES sa, PHANDLE result, PDWORD disposition,
-                         HANDLE spooler) {
-    return R().Forward(
-        RegFn::CreateKey, spooler, parent, sub,
-        [&] {
-            return Real().fpCreateKey(parent, sub, options, sam, sa, result, disposition, spooler);
-        },
-        result);
+// What one argument of a table call tells the record: the subkey or value
+// name, or where a call that opens a key puts it.
+template <class T> void Note(T value, LPCWSTR& name, PHANDLE& opened) {
+    if constexpr (std::is_same_v<T, LPCWSTR>) {
+        name = value;
+    } else if constexpr (std::is_same_v<T, PHANDLE>) {
+        opened = value;
+    }
 }
 
-LONG WINAPI FwdOpenKey(HANDLE parent, LPCWSTR sub, REGSAM sam, PHANDLE result, HANDLE spooler) {
-    return R().Forward(
-        RegFn::OpenKey, spooler, parent, sub,
-        [&] { return Real().fpOpenKey(parent, sub, sam, result, spooler); }, result);
-}
+// The recorded stand-in for one table function. Every one of them takes the
+// key it works on first and the spooler's handle last.
+template <class Slot> struct Recorder;
+template <class... Rest> struct Recorder<LONG(WINAPI*)(HANDLE, Rest...)> {
+    template <RegFn Fn, LONG (WINAPI* MONITORREG::*Member)(HANDLE, Rest...)>
+    static LONG WINAPI Call(HANDLE key, Rest... rest) {
+        LPCWSTR name = nullptr;
+        PHANDLE opened = nullptr;
+        (Note(rest, name, opened), ...);
+        const HANDLE spooler = std::get<sizeof...(Rest) - 1>(std::make_tuple(rest...));
+        return R().Forward(
+            Fn, spooler, key, name, [&] { return (Real().*Member)(key, rest...); }, opened);
+    }
+};
 
-LONG WINAPI FwdCloseKey(HANDLE key, HANDLE spooler) {
-    return R().Forward(RegFn::CloseKey, spooler, key, nullptr,
-                       [&] { return Real().fpCloseKey(key, spooler); });
-}
-
-LONG WINAPI FwdDeleteKey(HANDLE key, LPCWSTR sub, HANDLE spooler) {
-    return R().Forward(RegFn::DeleteKey, spooler, key, sub,
-                       [&] { return Real().fpDeleteKey(key, sub, spooler); });
-}
-
-LONG WINAPI FwdEnumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD count, PFILETIME written,
-                       HANDLE spooler) {
-    return R().Forward(RegFn::EnumKey, spooler, key, nullptr,
-                       [&] { return Real().fpEnumKey(key, index, name, count, written, spooler); });
-}
-
-LONG WINAPI FwdQueryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values,
-                            PDWORD maxValueNameLength, PDWORD maxValueLength,
-                            PDWORD securityDescriptor, PFILETIME written, HANDLE spooler) {
-    return R().Forward(RegFn::QueryInfoKey, spooler, key, nullptr, [&] {
-        return Real().fpQueryInfoKey(key, subKeys, maxSubKeyLength, values, maxValueNameLength,
-                                     maxValueLength, securityDescriptor, written, spooler);
-    });
-}
-
-LONG WINAPI FwdSetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size,
-                        HANDLE spooler) {
-    return R().Forward(RegFn::SetValue, spooler, key, name,
-                       [&] { return Real().fpSetValue(key, name, type, data, size, spooler); });
-}
-
-LONG WINAPI FwdQueryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size,
-                          HANDLE spooler) {
-    return R().Forward(RegFn::QueryValue, spooler, key, name,
-                       [&] { return Real().fpQueryValue(key, name, type, data, size, spooler); });
+template <RegFn Fn, auto Member> auto Recorded() {
+    using Slot = std::remove_reference_t<decltype(std::declval<MONITORREG&>().*Member)>;
+    return &Recorder<Slot>::template Call<Fn, Member>;
 }
 
 } // namespace
@@ -108,17 +87,17 @@ RecordingRegistry& RecordingRegistry::Instance() {
 
 RecordingRegistry::RecordingRegistry() {
     table_.cbSize = sizeof table_;
-    table_.fpCreateKey = FwdCreateKey;
-    table_.fpOpenKey = FwdOpenKey;
-    table_.fpCloseKey = FwdCloseKey;
-    table_.fpDeleteKey = FwdDeleteKey;
-    table_.fpEnumKey = FwdEnumKey;
-    table_.fpQueryInfoKey = FwdQueryInfoKey;
-    table_.fpSetValue = FwdSetValue;
+    table_.fpCreateKey = Recorded<RegFn::CreateKey, &MONITORREG::fpCreateKey>();
+    table_.fpOpenKey = Recorded<RegFn::OpenKey, &MONITORREG::fpOpenKey>();
+    table_.fpCloseKey = Recorded<RegFn::CloseKey, &MONITORREG::fpCloseKey>();
+    table_.fpDeleteKey = Recorded<RegFn::DeleteKey, &MONITORREG::fpDeleteKey>();
+    table_.fpEnumKey = Recorded<RegFn::EnumKey, &MONITORREG::fpEnumKey>();
+    table_.fpQueryInfoKey = Recorded<RegFn::QueryInfoKey, &MONITORREG::fpQueryInfoKey>();
+    table_.fpSetValue = Recorded<RegFn::SetValue, &MONITORREG::fpSetValue>();
+    table_.fpQueryValue = Recorded<RegFn::QueryValue, &MONITORREG::fpQueryValue>();
     // Never used by the monitor: not recorded.
     table_.fpDeleteValue = Real().fpDeleteValue;
     table_.fpEnumValue = Real().fpEnumValue;
-    table_.fpQueryValue = FwdQueryValue;
 }
 
 void RecordingRegistry::Clear() {

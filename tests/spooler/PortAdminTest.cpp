@@ -22,30 +22,18 @@ namespace {
 
 constexpr const wchar_t* kMonitor = L"Tessivane 3 Monitor";
 
-// The spooler's port names and their monitors (EnumPortsW at level 2). Any
-// listing also has the spooler load the monitor again, which makes ports
-// written straight into the registry routable (",XcvPort", DeletePortW).
-std::vector<std::pair<std::wstring, std::wstring>> SpoolerPorts() {
-    std::vector<BYTE> buffer;
-    DWORD needed = 0, returned = 0;
-    while (!EnumPortsW(nullptr, 2, buffer.empty() ? nullptr : buffer.data(),
-                       static_cast<DWORD>(buffer.size()), &needed, &returned)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            return {};
-        }
-        buffer.assign(needed, 0);
-    }
-    std::vector<std::pair<std::wstring, std::wstring>> ports;
-    for (DWORD i = 0; i < returned; ++i) {
-        const PORT_INFO_2W& info = reinterpret_cast<PORT_INFO_2W*>(buffer.data())[i];
-        ports.emplace_back(info.pPortName, info.pMonitorName ? info.pMonitorName : L"");
-    }
+// Any listing of the spooler's ports has it load the monitor again, which
+// makes ports written straight into the registry routable (",XcvPort",
+// DeletePortW).
+std::vector<zeltools::SpoolerPort> SpoolerPorts() {
+    std::vector<zeltools::SpoolerPort> ports;
+    EXPECT_TRUE(zeltools::ListSpoolerPorts(ports)) << GetLastError();
     return ports;
 }
 
 bool SpoolerLists(const std::wstring& port) {
     const auto ports = SpoolerPorts();
-    return std::any_of(ports.begin(), ports.end(), [&](const auto& p) { return p.first == port; });
+    return std::any_of(ports.begin(), ports.end(), [&](const auto& p) { return p.name == port; });
 }
 
 // A transceive channel opened with `access`; the last error tells why not.
@@ -61,15 +49,7 @@ DWORD OpenError(const std::wstring& name) {
 
 // The subkeys of the monitor's ports key, straight from the registry, sorted.
 std::vector<std::wstring> RegisteredPorts() {
-    std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortsKeyPath().c_str(), 0, KEY_READ, &key) == 0) {
-        wchar_t name[256];
-        for (DWORD index = 0; RegEnumKeyW(key, index, name, 256) == ERROR_SUCCESS; ++index) {
-            names.push_back(name);
-        }
-        RegCloseKey(key);
-    }
+    std::vector<std::wstring> names = zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, PortsKeyPath());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -138,7 +118,7 @@ TEST(PortAdmin, AddPortPicksTheFirstFreeGeneratedName) {
         EXPECT_EQ(RegisteredPorts(), expected) << c.what;
         const auto listed = SpoolerPorts();
         EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
-                                [](const auto& p) { return p.second == kMonitor; }),
+                                [](const auto& p) { return p.monitor == kMonitor; }),
                   static_cast<std::ptrdiff_t>(expected.size()))
             << c.what;
     }

@@ -128,4 +128,43 @@ bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std
     return printer.Get() != nullptr;
 }
 
+std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path) {
+    std::vector<std::wstring> names;
+    ScopedKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) {
+        return names;
+    }
+    wchar_t name[256];
+    DWORD length = 256;
+    for (DWORD i = 0; RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr,
+                                    nullptr) == ERROR_SUCCESS;
+         ++i, length = 256) {
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+bool ListSpoolerPorts(std::vector<SpoolerPort>& ports) {
+    DWORD needed = 0;
+    DWORD returned = 0;
+    std::vector<BYTE> buffer;
+    while (!EnumPortsW(nullptr, 2, buffer.empty() ? nullptr : buffer.data(),
+                       static_cast<DWORD>(buffer.size()), &needed, &returned)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) {
+            return false;
+        }
+        buffer.assign(needed, 0);
+    }
+    const auto* info = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
+    const auto text = [](const wchar_t* value) {
+        return std::wstring(value ? value : L"");
+    };
+    ports.clear();
+    for (DWORD i = 0; i < returned; ++i) {
+        ports.push_back(
+            {text(info[i].pPortName), text(info[i].pMonitorName), text(info[i].pDescription)});
+    }
+    return true;
+}
+
 } // namespace zeltools

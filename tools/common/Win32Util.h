@@ -7,6 +7,7 @@
 #include <winspool.h>
 
 #include <string>
+#include <vector>
 
 namespace zeltools {
 
@@ -111,6 +112,18 @@ void Err(const std::wstring& text);
 
 // Full path of a file, or the input unchanged when it cannot be resolved.
 std::wstring FullPath(const std::wstring& path);
+
+// The names of a key's subkeys in the registry's order; none when the key
+// does not open.
+std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path);
+
+// One entry of the spooler's port list.
+struct SpoolerPort {
+    std::wstring name, monitor, description;
+};
+// Every port the spooler lists; false with the last error set when it cannot
+// list them. Listing has the spooler load each monitor.
+bool ListSpoolerPorts(std::vector<SpoolerPort>& ports);
 
 // Creates a local printer on `port` that takes RAW jobs through the standard
 // print processor. The printer handle goes to `printer`; false with the last

@@ -140,25 +140,6 @@ int RunInstall(const Command& command) {
     return kExitOk;
 }
 
-// The monitor's ports, from its own registry keys (the spooler's port list
-// would have to load the monitor to answer).
-std::vector<std::wstring> MonitorPortNames() {
-    std::vector<std::wstring> names;
-    ScopedKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath, 0, KEY_READ, key.Out()) !=
-        ERROR_SUCCESS) {
-        return names;
-    }
-    wchar_t name[256];
-    DWORD length = 256;
-    for (DWORD i = 0; RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr,
-                                    nullptr) == ERROR_SUCCESS;
-         ++i, length = 256) {
-        names.emplace_back(name, length);
-    }
-    return names;
-}
-
 // "<printer> (<port>)" for every local printer one of whose ports (a
 // comma-separated list) is in `ports`, joined by ", ".
 std::wstring PrintersOnPorts(const std::vector<std::wstring>& ports) {
@@ -198,7 +179,10 @@ int RunUninstall(const Command&) {
     // Removing the monitor under a printer would leave the printer on a port
     // that no longer exists; the installer's removal relies on this refusal
     // to roll back before it changed anything.
-    const std::wstring users = PrintersOnPorts(MonitorPortNames());
+    // The monitor's ports from its own registry keys: the spooler's port list
+    // would have to load the monitor to answer.
+    const std::wstring users =
+        PrintersOnPorts(zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath));
     if (!users.empty()) {
         Fail(L"cannot remove monitor " + Quote(name) + L" while printers use its ports: " + users,
              ERROR_PRINT_MONITOR_IN_USE);
@@ -211,34 +195,21 @@ int RunUninstall(const Command&) {
 }
 
 int RunPorts(const Command&) {
-    DWORD needed = 0;
-    DWORD returned = 0;
-    std::vector<BYTE> buffer;
-    for (;;) {
-        LPBYTE data = buffer.empty() ? nullptr : buffer.data();
-        if (EnumPortsW(nullptr, 2, data, static_cast<DWORD>(buffer.size()), &needed, &returned)) {
-            break;
-        }
-        DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) {
-            FailLast(L"cannot list the spooler's ports");
-        }
-        buffer.assign(needed, 0);
+    std::vector<zeltools::SpoolerPort> ports;
+    if (!zeltools::ListSpoolerPorts(ports)) {
+        FailLast(L"cannot list the spooler's ports");
     }
-    const PORT_INFO_2W* ports = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < returned; ++i) {
-        const PORT_INFO_2W& port = ports[i];
-        if (!port.pMonitorName || std::wstring(port.pMonitorName) != Registry::kMonitorName) {
+    for (const zeltools::SpoolerPort& port : ports) {
+        if (port.monitor != Registry::kMonitorName) {
             continue;
         }
         std::wstring dispatcher;
         ScopedKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port.pPortName).c_str(), 0, KEY_READ,
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port.name).c_str(), 0, KEY_READ,
                           key.Out()) == ERROR_SUCCESS) {
             QueryString(key.Get(), Registry::kPrintDispatcherFilePathValue, dispatcher);
         }
-        Out(std::wstring(port.pPortName) + L"\t" + (port.pDescription ? port.pDescription : L"") +
-            L"\t" + dispatcher + L"\n");
+        Out(port.name + L"\t" + port.description + L"\t" + dispatcher + L"\n");
     }
     return kExitOk;
 }

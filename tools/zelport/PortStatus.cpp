@@ -137,24 +137,6 @@ bool ProgramExists(const std::wstring& program) {
     return SearchPathW(nullptr, program.c_str(), L".exe", MAX_PATH, found, nullptr) != 0;
 }
 
-std::vector<std::wstring> PortNames() {
-    std::vector<std::wstring> names;
-    zeltools::ScopedKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath, 0, KEY_READ, key.Out()) !=
-        ERROR_SUCCESS) {
-        return names;
-    }
-    wchar_t name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            return names;
-        }
-        names.emplace_back(name, length);
-    }
-}
-
 // One port's part of the status; each problem goes into `problems`.
 void PortStatus(const std::wstring& port, const std::wstring& logFolder,
                 std::vector<std::wstring>& problems) {
@@ -310,7 +292,10 @@ int RunStatus(const Command& command) {
         }
     }
     const std::wstring folder = PortLogFolder(command.dir);
-    std::vector<std::wstring> ports = command.positional.empty() ? PortNames() : command.positional;
+    std::vector<std::wstring> ports =
+        command.positional.empty()
+            ? zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath)
+            : command.positional;
     for (const std::wstring& port : ports) {
         PortStatus(port, folder, problems);
     }
