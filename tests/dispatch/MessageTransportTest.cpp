@@ -16,7 +16,6 @@ namespace {
 
 using Brambleworth::Zel::Error;
 using Brambleworth::Zel::PortMon::BuildDispatcherCommandLine;
-using Brambleworth::Zel::PortMon::EncodeHex;
 using Brambleworth::Zel::PortMon::KernelHandle;
 using Brambleworth::Zel::PortMon::MessageTransport;
 using Brambleworth::Zel::PortMon::PortContext;
@@ -112,12 +111,6 @@ TEST_F(Transport, DispatcherThatCannotStartIsError44WithTheSystemsCode) {
     }
 }
 
-TEST(EncodeHex, FourLowerCaseDigitsPerCodeUnit) {
-    EXPECT_EQ(EncodeHex(L""), L"");
-    EXPECT_EQ(EncodeHex(std::wstring(L"\0\xffff", 2)), L"0000ffff");
-    EXPECT_EQ(EncodeHex(L"\x0123\x4567\x89ab\xcdef"), L"0123456789abcdef");
-}
-
 TEST(DispatcherCommandLine, ComposedExactly) {
     const std::wstring path = L"C:\\T\\ps1.tmp"; // 12 code units: 48 digits in hex
     const std::wstring pathHex = L"0043003a005c0054005c007000730031002e0074006d0070";
@@ -140,8 +133,10 @@ TEST(DispatcherCommandLine, ComposedExactly) {
         {L"d", controls, L"p", L"d Zel::Create::Plain \"" + controls + L"\" \"p\""},
         {L"d", L"", L"p", L"d Zel::Create::Plain \"\" \"p\""},
         {L"d", L"", L"\x00e9", L"d Zel::Create::Hex \"\" \"00e9\""},
-        // U+1F600 stays two surrogate units, one group each.
+        // U+1F600 stays two surrogate units, one group each; every digit is lower case.
         {L"d", L"\xd83d\xde00", L"p", L"d Zel::Create::Hex \"d83dde00\" \"0070\""},
+        {L"d", L"\x0123\x4567\x89ab\xcdef", std::wstring(L"\0\xffff", 2),
+         L"d Zel::Create::Hex \"0123456789abcdef\" \"0000ffff\""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(BuildDispatcherCommandLine(c.command, c.document, c.path), c.expected);

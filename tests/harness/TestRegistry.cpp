@@ -79,21 +79,15 @@ bool ReadString(HKEY root, const std::wstring& path, const wchar_t* name, std::w
     if (!ReadValue(root, path, name, type, data) || type != REG_SZ) {
         return false;
     }
-    value.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-    while (!value.empty() && value.back() == L'\0') {
-        value.pop_back();
-    }
+    data.resize(data.size() + sizeof(wchar_t)); // up to the first NUL, stored or not
+    value = reinterpret_cast<const wchar_t*>(data.data());
     return true;
 }
 
 bool ReadDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD& value) {
-    DWORD type;
-    std::vector<BYTE> data;
-    if (!ReadValue(root, path, name, type, data) || type != REG_DWORD || data.size() != 4) {
-        return false;
-    }
-    value = *reinterpret_cast<const DWORD*>(data.data());
-    return true;
+    DWORD size = sizeof value;
+    return RegGetValueW(root, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+           ERROR_SUCCESS;
 }
 
 std::wstring PortsKeyPath() {
