@@ -5,8 +5,9 @@
 #              version from the same files (cmake/MakeMsi.cmake), and checks
 #              that the custom actions are sequenced where they run
 #   prefix     a fresh prefix
-#   install    msiexec /i /qn: files in place, the monitor registered
-#              (EnumMonitorsW), one Add/Remove Programs entry
+#   install    msiexec /i /qn: files in place, the monitor registered (as
+#              zelport status reads it from the spooler), one Add/Remove
+#              Programs entry
 #   upgrade    the higher version over it: files rewritten, still one entry
 #   uninstall  refused while a printer uses a port (the monitor stays), then
 #              msiexec /x /qn: nothing of ours left but the ports' settings
@@ -51,7 +52,12 @@ msiexec() {
   "$WINESERVER" -w
   return $rc
 }
-monitors() { "$WINE" "$build/bin/zel-list-monitors.exe" | tr -d '\r'; }
+# What zelport status says of the monitor: "registered (<DLL>)" or "not
+# registered". It exits non-zero for any problem it finds elsewhere.
+monitor_state() {
+  "$WINE" "$build/bin/zelport.exe" status 2>/dev/null | tr -d '\r' |
+    sed -n "s/^monitor \"$monitor\": //p" || true
+}
 # The Add/Remove Programs entries named Zel PortMon: "<version> <publisher>".
 products() {
   local key
@@ -73,7 +79,8 @@ expect_installed() {
   cmp "$source/docs/install-windows.md" "$app/docs/install-windows.md" || fail "guide not installed"
   cmp "$source/docs/operations.md" "$app/docs/operations.md" || fail "operations guide not installed"
   cmp "$source/tools/demo/sample.ps" "$app/docs/sample.ps" || fail "sample.ps not installed"
-  monitors | grep -qx "$monitor	$dll" || fail "EnumMonitorsW does not list the monitor: $(monitors)"
+  [ "$(monitor_state)" = "registered ($dll)" ] ||
+    fail "the spooler does not list the monitor: $(monitor_state)"
   local entries
   entries=$(products)
   [ "$entries" = "$wanted Brambleworth Inc." ] ||
@@ -134,7 +141,7 @@ uninstall)
   fi
   grep -qF "while printers use its ports: Zel MSI Test ($test_port)" <<<"$refusal" ||
     fail "the removal failed, but not for the printer: $refusal"
-  monitors | grep -qx "$monitor	$dll" || fail "a refused removal unregistered the monitor"
+  [ "$(monitor_state)" = "registered ($dll)" ] || fail "a refused removal unregistered the monitor"
   # Windows runs the refusing action before it removes anything (in script
   # order) and would roll back all the same. Wine's msiexec removes files and
   # the product entry at once and runs deferred actions only at the end, so
@@ -146,7 +153,7 @@ uninstall)
   msiexec uninstall.log /x "$(winpath "$new_msi")" || fail "msiexec /x failed (see $work/uninstall.log)"
   [ ! -e "$system32/$dll" ] || fail "$dll left in system32"
   [ ! -e "$app" ] || fail "$app left behind: $(ls -R "$app")"
-  ! monitors | grep -q "^$monitor	" || fail "the monitor is still registered"
+  [ "$(monitor_state)" = "not registered" ] || fail "the monitor is still registered"
   [ -z "$(products)" ] || fail "still in Add/Remove Programs: $(products)"
   "$WINE" reg query "$ports_key\\$test_port" >/dev/null 2>&1 ||
     fail "the ports' settings were removed, the guide says they stay"
