@@ -48,18 +48,6 @@ DispatcherRecord ReadDispatcherRecord(const std::wstring& path) {
     return record;
 }
 
-bool ProcessIsRunning(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-    if (!process) {
-        return false;
-    }
-    DWORD code = 0;
-    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE &&
-                         WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
-}
-
 template <class Open> bool ObjectGoes(Open&& open) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         HANDLE object = open();

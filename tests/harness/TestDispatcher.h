@@ -43,8 +43,6 @@ struct DispatcherRecord {
 };
 
 DispatcherRecord ReadDispatcherRecord(const std::wstring& path);
-// Whether the process is still running.
-bool ProcessIsRunning(DWORD pid);
 // Whether the ended process or thread object goes away, which it does only once
 // nobody holds a handle to it any more: then its id no longer opens. Wine drops
 // the object a little after the last handle, so this polls (for up to 20 s).

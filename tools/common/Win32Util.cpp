@@ -128,6 +128,29 @@ bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std
     return printer.Get() != nullptr;
 }
 
+bool RunHidden(std::wstring commandLine, HANDLE output, HANDLE error, DWORD timeoutMs,
+               DWORD& exitCode, bool& timedOut) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        return false;
+    }
+    ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    timedOut = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT;
+    if (timedOut) {
+        TerminateProcess(process.hProcess, ERROR_TIMEOUT);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    return true;
+}
+
 std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path) {
     std::vector<std::wstring> names;
     ScopedKey key;

@@ -113,6 +113,13 @@ void Err(const std::wstring& text);
 // Full path of a file, or the input unchanged when it cannot be resolved.
 std::wstring FullPath(const std::wstring& path);
 
+// Runs `commandLine` without a window, its standard output and error going to
+// `output` and `error` (inheritable handles), for at most `timeoutMs`: a
+// program still running then is ended and `timedOut` set. False with the last
+// error set when the program does not start.
+bool RunHidden(std::wstring commandLine, HANDLE output, HANDLE error, DWORD timeoutMs,
+               DWORD& exitCode, bool& timedOut);
+
 // The names of a key's subkeys in the registry's order; none when the key
 // does not open.
 std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path);

@@ -257,32 +257,21 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         std::vector<std::wstring> arguments = zeldispatch::GhostscriptArguments(ps, pdf);
         arguments.insert(arguments.begin(), gs);
-        std::wstring line = zeldispatch::JoinCommandLine(arguments);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = sink.Get();
-        startup.hStdError = sink.Get();
-        PROCESS_INFORMATION process{};
+        DWORD code = 0;
+        bool timedOut = false;
         if (!sink.Valid() ||
-            !CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                            nullptr, &startup, &process)) {
+            !zeltools::RunHidden(zeldispatch::JoinCommandLine(arguments), sink.Get(), sink.Get(),
+                                 timeout * 1000, code, timedOut)) {
             DWORD error = GetLastError();
             bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
             return Problem(missing ? PdfOutcome::NotFound : PdfOutcome::Failed,
                            L"cannot start " + gs + L": " + zeltools::SystemText(error));
         }
-        ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-        sink.Reset();
-        if (WaitForSingleObject(process.hProcess, timeout * 1000) == WAIT_TIMEOUT) {
-            TerminateProcess(process.hProcess, ERROR_TIMEOUT);
-            WaitForSingleObject(process.hProcess, 5000);
+        if (timedOut) {
             DeleteFileW(pdf.c_str());
             return Problem(PdfOutcome::TimedOut,
                            L"stopped after " + std::to_wstring(timeout) + L" s");
         }
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
         exitCode = code;
     }
     WIN32_FILE_ATTRIBUTE_DATA info;
