@@ -29,12 +29,7 @@ for dll in ZelWineHost.dll Brambleworth.Zel.3.PortMon.x64.dll; do
   fi
 done
 
-export WINEPREFIX="$prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-WINE=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver
+. "$(dirname "$0")/wine-env.sh" "$prefix"
 
 if [ ! -f "$prefix/system.reg" ]; then
   "$WINE" wineboot -u >/dev/null 2>&1

@@ -31,18 +31,12 @@ ports_key='HKLM\Software\Brambleworth Inc.\Zel\3\PrinterPorts'
 test_port='ZEL_3_PORT7:'
 printers_key='HKLM\System\CurrentControlSet\Control\Print\Printers'
 
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-WINE=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver
+. "$source/tools/wine-env.sh" "$prefix"
 
 fail() {
   echo "msi $step: $*" >&2
   exit 1
 }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # msiexec with a verbose log in the work folder; waits until Wine is done.
 msiexec() {
   local log=$1

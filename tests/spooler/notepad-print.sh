@@ -27,15 +27,7 @@ done
 
 prefix=$work/prefix
 jobs=$work/jobs
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# The same locale everywhere: Wine takes its code page for the text from it.
-export LC_ALL=C.UTF-8
-unset DISPLAY WAYLAND_DISPLAY
-WINE=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
+. "$root/tools/wine-env.sh" "$prefix"
 # Every Wine step is bounded: a hang fails the test instead of CI.
 run() { timeout 120 "$WINE" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 

@@ -37,18 +37,9 @@ bash tools/install-deps.sh
 [ -f "$build/CMakeCache.txt" ] || cmake --preset default -B "$build" >/dev/null
 cmake --build "$build" -j2 --target zel_portmon zel_winehost zelport zel-dispatch zel-gdi-print
 
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine maps file names through the locale's character set: without UTF-8 it
-# cannot create the RAW job's file, whose name has non-ASCII characters.
-export LC_ALL=C.UTF-8
-unset DISPLAY WAYLAND_DISPLAY
-WINE=/usr/lib/wine/wine64
+. "$root/tools/wine-env.sh" "$prefix"
 bin=$build/bin
 
-# Linux path -> the same file seen from Wine (drive Z: is /).
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # Runs one of our programs in the demo prefix; Windows line ends are dropped.
 run() { "$WINE" "$bin/$1" "${@:2}" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
