@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "harness/ImportHook.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
 #include "registry/MonitorReg.h"
@@ -158,8 +159,17 @@ INSTANTIATE_TEST_SUITE_P(Modes, MonitorRegTest, ::testing::Values(true, false),
                          });
 INSTANTIATE_TEST_SUITE_P(SpoolerTable, MonitorRegFailures, ::testing::Values(true));
 
-// Listing replaces the list. Once released, listing fails with
-// ERROR_INVALID_HANDLE and leaves the list alone.
+namespace {
+// advapi32's RegEnumKeyW, with every key after the first refused.
+using EnumKeyFn = LONG(WINAPI*)(HKEY, DWORD, LPWSTR, DWORD);
+EnumKeyFn g_enumKey = nullptr;
+LONG WINAPI EnumKeyFailingAfterOne(HKEY key, DWORD index, LPWSTR name, DWORD size) {
+    return index == 0 ? g_enumKey(key, index, name, size) : ERROR_ACCESS_DENIED;
+}
+} // namespace
+
+// Listing replaces the list; a listing that fails part way leaves none. Once
+// released, listing fails with ERROR_INVALID_HANDLE and leaves the list alone.
 TEST(RegKey, ListsSubKeysOnlyWhileItHoldsARecord) {
     const std::wstring path = L"Software\\Brambleworth Inc.\\Zel\\3\\RegKeyTest";
     DeleteTree(HKEY_LOCAL_MACHINE, path);
@@ -174,6 +184,15 @@ TEST(RegKey, ListsSubKeysOnlyWhileItHoldsARecord) {
     EXPECT_TRUE(key.EnumSubKeys(names));
     EXPECT_EQ(key.LastResult(), ERROR_SUCCESS);
     EXPECT_EQ(names, (NameList{L"ZEL_3_PORT1:", L"zel_3_port2:"}));
+    {
+        ScopedImportHook hook(GetModuleHandleW(nullptr), "advapi32.dll", "RegEnumKeyW",
+                              reinterpret_cast<void*>(EnumKeyFailingAfterOne));
+        g_enumKey = reinterpret_cast<EnumKeyFn>(hook.Original());
+        EXPECT_FALSE(key.EnumSubKeys(names));
+        EXPECT_EQ(key.LastResult(), ERROR_ACCESS_DENIED);
+        EXPECT_TRUE(names.empty()) << "a partial list";
+    }
+    EXPECT_TRUE(key.EnumSubKeys(names));
     key.Release();
     EXPECT_FALSE(key.HasRecord());
     // The last holder let go: the key itself is closed.
