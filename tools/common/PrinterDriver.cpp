@@ -71,11 +71,6 @@ bool StagePpd() {
 
 } // namespace
 
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 bool InstallWinePostScriptDriver(const std::wstring& name) {
     if (!StagePpd()) {
         return false;

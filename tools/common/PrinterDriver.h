@@ -8,9 +8,6 @@
 
 namespace zeltools {
 
-// True when this process runs under Wine (its ntdll exports wine_get_version).
-bool RunningUnderWine();
-
 // Installs Wine's PostScript driver (wineps.drv) as `name` for Windows x64.
 // Its printer description is Wine's generic PPD, which winspool.drv carries
 // as a resource; it is written into the driver folder when missing there.

@@ -128,6 +128,11 @@ bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std
     return printer.Get() != nullptr;
 }
 
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 bool RunHidden(std::wstring commandLine, HANDLE output, HANDLE error, DWORD timeoutMs,
                DWORD& exitCode, bool& timedOut) {
     STARTUPINFOW startup{};

@@ -113,6 +113,9 @@ void Err(const std::wstring& text);
 // Full path of a file, or the input unchanged when it cannot be resolved.
 std::wstring FullPath(const std::wstring& path);
 
+// True when this process runs under Wine (its ntdll exports wine_get_version).
+bool RunningUnderWine();
+
 // Runs `commandLine` without a window, its standard output and error going to
 // `output` and `error` (inheritable handles), for at most `timeoutMs`: a
 // program still running then is ended and `timedOut` set. False with the last

@@ -142,10 +142,6 @@ template <typename Function> Function WineFunction(const wchar_t* module, const 
     return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
 }
 
-bool UnderWine() {
-    return WineFunction<void (*)()>(L"ntdll.dll", "wine_get_version") != nullptr;
-}
-
 // The Unix path of a file (its folder must exist); empty outside Wine.
 std::wstring UnixPath(const std::wstring& path) {
     auto convert =
@@ -222,7 +218,7 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
         return Problem(PdfOutcome::Failed, L"no scratch file in " + outDir + L": " +
                                                zeltools::SystemText(GetLastError()));
     }
-    const bool unixRunner = gs[0] == L'/' && UnderWine();
+    const bool unixRunner = gs[0] == L'/' && zeltools::RunningUnderWine();
     unsigned exitCode = 0;
     if (unixRunner) {
         std::wstring unixPs = UnixPath(ps), unixPdf = UnixPath(pdf);

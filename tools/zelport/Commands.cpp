@@ -244,6 +244,15 @@ std::wstring AddPortThroughUi(const std::wstring& monitor) {
     return name.Get();
 }
 
+// A guard rail: what the monitor would take but an administrator should think
+// twice about is refused, with the reason, unless --force was given.
+void RefuseUnlessForced(const Command& command, const std::wstring& problem,
+                        const std::wstring& what, unsigned long code, const wchar_t* forced) {
+    if (!problem.empty() && !command.force) {
+        throw Failure{what, code, kExitFailed, {problem + L"; --force " + forced}};
+    }
+}
+
 int RunAddPort(const Command& command) {
     const std::wstring monitor = Registry::kMonitorName;
     if (command.positional.empty()) {
@@ -252,13 +261,8 @@ int RunAddPort(const Command& command) {
     }
     const std::wstring& port = command.positional[0];
     // The monitor takes any name; the administrator gets a second thought.
-    const std::wstring problem = PortNameProblem(port);
-    if (!problem.empty() && !command.force) {
-        throw Failure{L"refusing port name " + Quote(port),
-                      ERROR_INVALID_NAME,
-                      kExitFailed,
-                      {problem + L"; --force adds it all the same"}};
-    }
+    RefuseUnlessForced(command, PortNameProblem(port), L"refusing port name " + Quote(port),
+                       ERROR_INVALID_NAME, L"adds it all the same");
     ScopedPrinter xcv;
     OpenXcv(xcv, L"XcvMonitor " + monitor);
     SendXcv(xcv.Get(), L"AddPort", port, L"cannot add port " + Quote(port));
@@ -279,13 +283,9 @@ int RunSetDispatcher(const Command& command) {
     const std::wstring& port = command.positional[0];
     const std::wstring& dispatcher = command.positional[1];
     // The value is the start of a command line, used as it stands.
-    const std::wstring problem = DispatcherCommandProblem(dispatcher);
-    if (!problem.empty() && !command.force) {
-        throw Failure{L"refusing print dispatcher " + Quote(dispatcher),
-                      ERROR_BAD_PATHNAME,
-                      kExitFailed,
-                      {problem + L"; --force sets it all the same"}};
-    }
+    RefuseUnlessForced(command, DispatcherCommandProblem(dispatcher),
+                       L"refusing print dispatcher " + Quote(dispatcher), ERROR_BAD_PATHNAME,
+                       L"sets it all the same");
     ScopedKey key;
     LONG status =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, KEY_SET_VALUE, key.Out());

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "common/PrinterDriver.h"
 #include "common/Win32Util.h"
 #include "registry/RegistryLayout.h"
 #include "zelport/CommandSupport.h"
