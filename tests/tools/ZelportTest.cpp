@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "ProgramRun.h"
-#include "common/Win32Util.h"
+#include "common/Text.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
-#include "zelport/Diagnosis.h"
-#include "zelport/ZelportArgs.h"
+#include "zelport/Arguments.h"
+#include "zelport/JobCommands.h"
+#include "zelport/PortCommands.h"
+#include "zelport/PortLog.h"
 
 using namespace zelport;
 using namespace zeltest;
@@ -100,7 +102,7 @@ TEST(ZelportText, GuardRails) {
         {L"\"C:\\unclosed quote", L"C:\\unclosed quote", false},
     };
     for (const auto& c : commands) {
-        EXPECT_EQ(DispatcherProgram(c.command), c.program);
+        EXPECT_EQ(zeltools::CommandProgram(c.command), c.program);
         EXPECT_EQ(DispatcherCommandProblem(c.command).empty(), !c.refused) << ToUtf8(c.command);
     }
 }
@@ -224,6 +226,23 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
                               "MessageTransport::Send: #386; SEC: "),
               std::string::npos)
         << status.out;
+
+    // One rule for the printers on a port, in status as in uninstall's refusal:
+    // letter case and blanks around a name in a printer's port list do not count.
+    SetString(HKEY_LOCAL_MACHINE,
+              L"System\\CurrentControlSet\\Control\\Print\\Printers\\Zel Tools Printer", L"Port",
+              L"FILE:,  zeltools_p: ");
+    status = Zelport(L"status ZELTOOLS_P:");
+    EXPECT_NE(status.out.find("\n  printers: Zel Tools Printer\n"), std::string::npos)
+        << status.out;
+    ProgramResult uninstall = Zelport(L"uninstall");
+    EXPECT_EQ(uninstall.err,
+              Error(L"cannot remove monitor \"Tessivane 3 Monitor\" while printers use "
+                    L"its ports: Zel Tools Printer (ZELTOOLS_P:)",
+                    ERROR_PRINT_MONITOR_IN_USE));
+    SetString(HKEY_LOCAL_MACHINE,
+              L"System\\CurrentControlSet\\Control\\Print\\Printers\\Zel Tools Printer", L"Port",
+              L"ZELTOOLS_P:");
 
     // A solicited job: the PS file named in the job key, which is then removed.
     ProgramResult run = Zelport(L"submit " + file + printer + L" --dir " + Quoted(dir.path));

@@ -4,13 +4,12 @@
 // installs Wine's PostScript driver, which a fresh Wine prefix lacks.)
 
 #include <windows.h>
-#include <shellapi.h>
 #include <winspool.h>
 
 #include <string>
 #include <vector>
 
-#include "common/Win32Util.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -22,8 +21,7 @@ const wchar_t kUsage[] = L"usage: zel-gdi-print print PRINTER [--document NAME] 
                          L"prints a one-page GDI document on PRINTER (or into FILE)\n";
 
 int Failed(const std::wstring& what, DWORD code) {
-    Err(L"zel-gdi-print: " + what + L": " + zeltools::SystemText(code) + L" (" +
-        std::to_wstring(code) + L")\n");
+    Err(L"zel-gdi-print: " + zeltools::ErrorText(what, code) + L"\n");
     return 1;
 }
 
@@ -139,21 +137,10 @@ int Print(const std::wstring& printer, const std::wstring& document, const std::
     return 0;
 }
 
-std::vector<std::wstring> Arguments() {
-    std::vector<std::wstring> args;
-    int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; argv && i < count; ++i) {
-        args.emplace_back(argv[i]);
-    }
-    LocalFree(argv);
-    return args;
-}
-
 } // namespace
 
-int main() {
-    std::vector<std::wstring> args = Arguments();
+int wmain(int argc, wchar_t* argv[]) {
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.size() >= 2 && args.size() % 2 == 0 && args[0] == L"print") {
         std::wstring document = L"GDI test page";
         std::wstring output;

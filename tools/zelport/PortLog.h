@@ -1,18 +1,33 @@
 #pragma once
 
-// What zelport reads out of a port's log and a port's settings, as rules that
-// need no system call: the log's lines, its last error, advice for it, and the
-// checks of names and commands an administrator types.
+// The port's log as zelport reads it: where it is, its lines and errors,
+// advice for an error, `zelport log`, and the watch that explains a failed
+// print from what the log recorded meanwhile.
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "common/Handles.h"
+#include "zelport/Arguments.h"
+#include "zelport/Failure.h"
+
 namespace zelport {
+
+// The folder, ending in a backslash, where the monitor writes port logs: DIR
+// when given, else the spooler's temporary folder.
+std::wstring PortLogFolder(const std::wstring& dir);
 
 // The port log's file name in `folder` (which ends with a backslash): the
 // monitor puts the port name into it unchanged, colon and all.
 std::wstring PortLogName(const std::wstring& folder, const std::wstring& port);
+
+// Opens the log for reading beside the monitor, which keeps it open for
+// appending; false with the last error set.
+bool OpenLog(const std::wstring& path, zeltools::ScopedHandle& file);
+unsigned long long LogSize(const zeltools::ScopedHandle& file);
+// The log's bytes from `offset` to its current end.
+std::string ReadFrom(const zeltools::ScopedHandle& file, unsigned long long offset);
 
 // The log's bytes as lines, without their CR LF; a last line without its line
 // end (one being written) counts as a line.
@@ -36,14 +51,20 @@ std::wstring AdviceFor(const std::string& errorLine, const std::wstring& port);
 // The log is Latin-1; each byte is the character of the same value.
 std::wstring FromLatin1(const std::string& text);
 
-// The program at the start of a dispatcher command: the quoted part, or
-// everything up to the first blank.
-std::wstring DispatcherProgram(const std::wstring& command);
+// Watches a printer's port log across a print: a failure then names what the
+// log recorded meanwhile.
+class PortLogWatch {
+public:
+    explicit PortLogWatch(const std::wstring& printer);
+    // Adds the port's last new error line, and advice for it, to `failure`.
+    void Explain(Failure& failure) const;
 
-// Why add-port should not take this name without --force, or empty.
-std::wstring PortNameProblem(const std::wstring& name);
+private:
+    std::wstring port_;
+    std::wstring path_;
+    unsigned long long start_ = 0;
+};
 
-// Why set-dispatcher should not take this command without --force, or empty.
-std::wstring DispatcherCommandProblem(const std::wstring& command);
+int RunLog(const Command& command);
 
 } // namespace zelport

@@ -1,18 +1,43 @@
-#include "zelport/ZelportArgs.h"
+#include "zelport/Arguments.h"
+
+#include "common/Text.h"
 
 namespace zelport {
 
 namespace {
 
+// Each option once: the Command field it fills, and for a number its range.
+struct Option {
+    const wchar_t* name;
+    std::wstring Command::*text = nullptr;
+    bool Command::*flag = nullptr;
+    unsigned long Command::*number = nullptr;
+    unsigned long max = 0;
+    const wchar_t* rule = nullptr; // what a number must be, for the error line
+};
+
+const Option kOptions[] = {
+    {L"--printer", &Command::printer},
+    {L"--port", &Command::port},
+    {L"--driver", &Command::driver},
+    {L"--document", &Command::document},
+    {L"--dir", &Command::dir},
+    {L"--dll", &Command::dll},
+    {L"--force", nullptr, &Command::force},
+    {L"--errors", nullptr, &Command::errorsOnly},
+    {L"--follow", nullptr, &Command::follow},
+    {L"--timeout", nullptr, nullptr, &Command::timeoutSeconds, 86400,
+     L"whole seconds from 1 to 86400"},
+    {L"--lines", nullptr, nullptr, &Command::lines, 999999, L"a count from 1 to 999999"},
+};
+
 struct Subcommand {
     Verb verb;
     const wchar_t* name;
-    size_t minPositional;
-    size_t maxPositional;
-    std::vector<std::wstring> options;  // options that take a value
+    size_t minPositional, maxPositional;
+    std::vector<std::wstring> options;  // those it takes
     std::vector<std::wstring> required; // of those, the ones that must be given
     const wchar_t* usage;
-    std::vector<std::wstring> flags = {}; // options without a value
 };
 
 const std::vector<Subcommand>& Subcommands() {
@@ -49,14 +74,13 @@ const std::vector<Subcommand>& Subcommands() {
          L"add-port",
          0,
          1,
-         {},
+         {L"--force"},
          {},
          L"usage: zelport add-port [NAME] [--force]\n"
          L"Adds a port. Without NAME the monitor's own user interface picks the next free\n"
          L"name (ZEL_3_PORT1:, ZEL_3_PORT2:, ...); the new name is printed. A NAME with \\,\n"
          L"/ or .. is refused unless --force: it makes nested registry keys and moves the\n"
-         L"port's log out of the temporary folder.\n",
-         {L"--force"}},
+         L"port's log out of the temporary folder.\n"},
         {Verb::kDeletePort,
          L"delete-port",
          1,
@@ -69,7 +93,7 @@ const std::vector<Subcommand>& Subcommands() {
          L"set-dispatcher",
          2,
          2,
-         {},
+         {L"--force"},
          {},
          L"usage: zelport set-dispatcher PORT COMMAND [--force]\n"
          L"Sets the command that starts the print dispatcher for the port's jobs (the\n"
@@ -78,8 +102,7 @@ const std::vector<Subcommand>& Subcommands() {
          L"  zelport set-dispatcher ZEL_3_PORT1: \"\\\"C:\\Program Files\\Zel\\zel-dispatch.exe\\\""
          L" --out C:\\Jobs\"\n"
          L"An unquoted command with blanks whose first word is no .exe is refused unless\n"
-         L"--force.\n",
-         {L"--force"}},
+         L"--force.\n"},
         {Verb::kAddPrinter,
          L"add-printer",
          1,
@@ -117,14 +140,13 @@ const std::vector<Subcommand>& Subcommands() {
          L"log",
          1,
          1,
-         {L"--lines", L"--dir"},
+         {L"--lines", L"--dir", L"--errors", L"--follow"},
          {},
          L"usage: zelport log PORT [--lines N] [--errors] [--follow] [--dir DIR]\n"
          L"Prints the last N lines (default 20) of the port's log, with --errors only its\n"
          L"warning and error lines; --follow then prints new lines as they come (Ctrl+C\n"
          L"ends). The log is in the spooler's temporary folder (C:\\Windows\\Temp on\n"
-         L"Windows, this process's own under Wine) unless DIR names another.\n",
-         {L"--errors", L"--follow"}},
+         L"Windows, this process's own under Wine) unless DIR names another.\n"},
         {Verb::kStatus,
          L"status",
          0,
@@ -149,48 +171,79 @@ const Subcommand* FindSubcommand(Verb verb) {
     return nullptr;
 }
 
+const Option* FindOption(const Subcommand& sub, const std::wstring& name) {
+    for (const std::wstring& taken : sub.options) {
+        for (const Option& option : kOptions) {
+            if (taken == name && name == option.name) {
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
 bool IsHelp(const std::wstring& arg) {
     return arg == L"--help" || arg == L"-h" || arg == L"/?";
 }
 
-bool ParseWhole(const std::wstring& text, unsigned max, unsigned& result) {
-    if (text.empty() || text.size() > 6) {
-        return false;
-    }
-    unsigned value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return false;
+// The first thing wrong with the arguments after the subcommand's name, or
+// empty.
+std::wstring ParseRest(const Subcommand& sub, const std::vector<std::wstring>& args,
+                       Command& command) {
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        if (!optionsEnded && arg == L"--") {
+            optionsEnded = true;
+            continue;
         }
-        value = value * 10 + static_cast<unsigned>(c - L'0');
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, L"--") != 0) {
+            command.positional.push_back(arg);
+            continue;
+        }
+        const size_t equals = arg.find(L'=');
+        const std::wstring name = arg.substr(0, equals);
+        const Option* option = FindOption(sub, name);
+        if (!option || (option->flag && equals != std::wstring::npos)) {
+            return L"unknown option '" + name + L"' for " + sub.name;
+        }
+        if (option->flag) {
+            command.*option->flag = true;
+            continue;
+        }
+        std::wstring value;
+        if (equals != std::wstring::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        }
+        if (value.empty()) {
+            return name + L" needs a value";
+        }
+        if (option->text) {
+            command.*option->text = value;
+        } else if (!zeltools::ParseNumber(value, 1, option->max, command.*option->number)) {
+            return name + L" takes " + option->rule + L", not '" + value + L"'";
+        }
     }
-    if (value == 0 || value > max) {
-        return false;
+    for (const std::wstring& required : sub.required) {
+        if ((command.*FindOption(sub, required)->text).empty()) {
+            return std::wstring(sub.name) + L" needs " + required;
+        }
     }
-    result = value;
-    return true;
-}
-
-std::wstring* OptionField(Command& command, const std::wstring& option) {
-    if (option == L"--printer") {
-        return &command.printer;
+    if (command.positional.size() < sub.minPositional) {
+        return std::wstring(sub.name) + L": missing argument";
     }
-    if (option == L"--port") {
-        return &command.port;
+    if (command.positional.size() > sub.maxPositional) {
+        return std::wstring(sub.name) + L": unexpected argument '" +
+               command.positional[sub.maxPositional] + L"'";
     }
-    if (option == L"--driver") {
-        return &command.driver;
+    for (const std::wstring& value : command.positional) {
+        if (value.empty()) {
+            return std::wstring(sub.name) + L": empty argument";
+        }
     }
-    if (option == L"--document") {
-        return &command.document;
-    }
-    if (option == L"--dir") {
-        return &command.dir;
-    }
-    if (option == L"--dll") {
-        return &command.dll;
-    }
-    return nullptr;
+    return std::wstring();
 }
 
 } // namespace
@@ -222,23 +275,18 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
     if (args.empty() || IsHelp(args[0])) {
         command.help = true;
         parsed.ok = !args.empty();
-        if (!parsed.ok) {
-            parsed.error = L"no command given";
-        }
+        parsed.error = parsed.ok ? L"" : L"no command given";
         return parsed;
     }
     const Subcommand* sub = nullptr;
     for (const Subcommand& candidate : Subcommands()) {
-        if (args[0] == candidate.name) {
-            sub = &candidate;
-        }
+        sub = args[0] == candidate.name ? &candidate : sub;
     }
     if (!sub) {
         parsed.error = L"unknown command '" + args[0] + L"'";
         return parsed;
     }
     command.verb = sub->verb;
-
     // Help is asked for even when the rest of the line is wrong.
     for (size_t i = 1; i < args.size() && args[i] != L"--"; ++i) {
         if (IsHelp(args[i])) {
@@ -247,124 +295,9 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
             return parsed;
         }
     }
-
-    bool optionsEnded = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::wstring& arg = args[i];
-        if (!optionsEnded && arg == L"--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, L"--") != 0) {
-            command.positional.push_back(arg);
-            continue;
-        }
-        std::wstring name = arg;
-        std::wstring value;
-        bool hasValue = false;
-        size_t equals = arg.find(L'=');
-        if (equals != std::wstring::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            hasValue = true;
-        }
-        bool isFlag = false;
-        for (const std::wstring& flag : sub->flags) {
-            isFlag = isFlag || flag == name;
-        }
-        if (isFlag && !hasValue) {
-            bool& field = name == L"--force"    ? command.force
-                          : name == L"--errors" ? command.errorsOnly
-                                                : command.follow;
-            field = true;
-            continue;
-        }
-        bool known = false;
-        for (const std::wstring& option : sub->options) {
-            known = known || option == name;
-        }
-        if (!known) {
-            parsed.error = L"unknown option '" + name + L"' for " + sub->name;
-            return parsed;
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) {
-                parsed.error = name + L" needs a value";
-                return parsed;
-            }
-            value = args[++i];
-        }
-        if (value.empty()) {
-            parsed.error = name + L" needs a value";
-            return parsed;
-        }
-        if (name == L"--timeout") {
-            if (!ParseWhole(value, 86400, command.timeoutSeconds)) {
-                parsed.error =
-                    L"--timeout takes whole seconds from 1 to 86400, not '" + value + L"'";
-                return parsed;
-            }
-        } else if (name == L"--lines") {
-            if (!ParseWhole(value, 999999, command.lines)) {
-                parsed.error = L"--lines takes a count from 1 to 999999, not '" + value + L"'";
-                return parsed;
-            }
-        } else {
-            *OptionField(command, name) = value;
-        }
-    }
-    for (const std::wstring& option : sub->required) {
-        if (OptionField(command, option)->empty()) {
-            parsed.error = std::wstring(sub->name) + L" needs " + option;
-            return parsed;
-        }
-    }
-    if (command.positional.size() < sub->minPositional) {
-        parsed.error = std::wstring(sub->name) + L": missing argument";
-        return parsed;
-    }
-    if (command.positional.size() > sub->maxPositional) {
-        parsed.error = std::wstring(sub->name) + L": unexpected argument '" +
-                       command.positional[sub->maxPositional] + L"'";
-        return parsed;
-    }
-    for (const std::wstring& value : command.positional) {
-        if (value.empty()) {
-            parsed.error = std::wstring(sub->name) + L": empty argument";
-            return parsed;
-        }
-    }
-    parsed.ok = true;
+    parsed.error = ParseRest(*sub, args, command);
+    parsed.ok = parsed.error.empty();
     return parsed;
-}
-
-std::wstring ErrorLine(const std::wstring& what, const std::wstring& systemText,
-                       unsigned long code) {
-    return L"zelport: " + what + L": " + systemText + L" (" + std::to_wstring(code) + L")";
-}
-
-std::wstring FormatJobId(std::uint64_t value) {
-    static const wchar_t kDigits[] = L"0123456789ABCDEF";
-    std::wstring id(16, L'0');
-    for (int i = 15; i >= 0; --i) {
-        id[static_cast<size_t>(i)] = kDigits[value & 0xF];
-        value >>= 4;
-    }
-    return id;
-}
-
-std::wstring SolicitedDocumentName(const std::wstring& document, const std::wstring& jobId) {
-    return document + L" #%" + jobId + L"#%";
-}
-
-std::wstring DefaultDocumentName(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/:");
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    size_t dot = name.rfind(L'.');
-    if (dot != std::wstring::npos && dot > 0) {
-        name.erase(dot);
-    }
-    return name;
 }
 
 } // namespace zelport

@@ -1,9 +1,8 @@
 #pragma once
 
-// What zelport was asked to do, read from its arguments, and the other rules
-// that need no system call: usage texts, job identifiers, error lines.
+// zelport's command line: its subcommands, their options and usage texts, and
+// the exit codes they promise.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,9 +33,6 @@ enum Exit : int {
     kExitProblems = 5, // status: something needs the administrator
 };
 
-constexpr unsigned kDefaultTimeoutSeconds = 120;
-constexpr unsigned kDefaultLogLines = 20;
-
 struct Command {
     Verb verb = Verb::kNone;
     bool help = false;
@@ -47,8 +43,8 @@ struct Command {
     std::wstring document;
     std::wstring dir;
     std::wstring dll;
-    unsigned timeoutSeconds = kDefaultTimeoutSeconds;
-    unsigned lines = kDefaultLogLines;
+    unsigned long timeoutSeconds = 120;
+    unsigned long lines = 20;
     bool errorsOnly = false; // log --errors
     bool follow = false;     // log --follow
     bool force = false;      // add-port, set-dispatcher: skip the guard rails
@@ -66,19 +62,5 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args);
 const wchar_t* VerbName(Verb verb);
 // The usage text of one subcommand, or the overview for Verb::kNone.
 std::wstring UsageText(Verb verb);
-
-// "zelport: <what failed>: <system text> (<code>)".
-std::wstring ErrorLine(const std::wstring& what, const std::wstring& systemText,
-                       unsigned long code);
-
-// Sixteen upper-case hex digits.
-std::wstring FormatJobId(std::uint64_t value);
-
-// The document name that makes the monitor treat a job as solicited.
-std::wstring SolicitedDocumentName(const std::wstring& document, const std::wstring& jobId);
-
-// A printed file's document name by default: its name without folder and
-// without its last extension (C:\in\memo.ps prints as "memo").
-std::wstring DefaultDocumentName(const std::wstring& path);
 
 } // namespace zelport

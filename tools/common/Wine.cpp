@@ -1,14 +1,32 @@
-#include "common/PrinterDriver.h"
+#include "common/Wine.h"
 
 #include <windows.h>
 #include <winspool.h>
 
 #include <cstring>
-#include <vector>
 
-#include "common/Win32Util.h"
+#include "common/Handles.h"
+#include "common/Text.h"
 
 namespace zeltools {
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::wstring UnixPath(const std::wstring& path) {
+    using Convert = char*(CDECL*)(const WCHAR*);
+    auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unixPath = convert ? convert(path.c_str()) : nullptr;
+    if (!unixPath) {
+        return std::wstring();
+    }
+    std::wstring result = FromUtf8(unixPath);
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
 
 namespace {
 
