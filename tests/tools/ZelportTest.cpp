@@ -69,12 +69,13 @@ TEST(ZelportText, JobIdsAndDocumentNames) {
 // here the edges: a line still being written, empty lines, advice or none.
 TEST(ZelportText, PortLogEdges) {
     using Lines = std::vector<std::string>;
-    const Lines lines = LogLines("       : A: #1: ...\r\nERROR  : B: #3: e\r\nERROR  : half");
+    const Lines lines =
+        zeltools::SplitLines("       : A: #1: ...\r\nERROR  : B: #3: e\r\nERROR  : half");
     EXPECT_EQ(lines, Lines({"       : A: #1: ...", "ERROR  : B: #3: e", "ERROR  : half"}));
     EXPECT_EQ(LastLines(lines, 9, true), Lines(lines.begin() + 1, lines.end()));
     EXPECT_EQ(LastErrorLine(Lines(lines.begin(), lines.begin() + 1)), "");
-    EXPECT_TRUE(LogLines("").empty());
-    EXPECT_EQ(LogLines("\r\n\n"), Lines({"", ""}));
+    EXPECT_TRUE(zeltools::SplitLines("").empty());
+    EXPECT_EQ(zeltools::SplitLines("\r\n\n"), Lines({"", ""}));
     EXPECT_NE(AdviceFor("ERROR  : X::Send: #367: e", L"P:").find(L"zelport status P:"),
               std::wstring::npos);
     EXPECT_EQ(AdviceFor(lines[1], L"P:"), L"");
@@ -297,7 +298,7 @@ TEST_F(ZelportProgram, AdministratorsSession) {
         DWORD exitCode;
         std::string output;
     } steps[] = {
-        {L"submit --help", 0, ToUtf8(UsageText(Verb::kSubmit))},
+        {L"submit --help", 0, ToUtf8(UsageText(L"submit"))},
         {L"", 2, "zelport: no command given (see zelport --help)\n"},
         {L"submit x.ps", 2, "zelport: submit needs --printer (see zelport submit --help)\n"},
         // Without a name the monitor's user interface picks one.

@@ -68,13 +68,15 @@ bool RunHidden(std::wstring commandLine, HANDLE output, HANDLE error, DWORD time
         return false;
     }
     ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    timedOut = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT;
+    exitCode = STILL_ACTIVE;
+    timedOut = timeoutMs && WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT;
     if (timedOut) {
         TerminateProcess(process.hProcess, ERROR_TIMEOUT);
         WaitForSingleObject(process.hProcess, 5000);
     }
-    exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    if (timeoutMs) {
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    }
     return true;
 }
 

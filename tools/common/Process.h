@@ -23,6 +23,7 @@ std::wstring CommandProgram(const std::wstring& commandLine);
 // Runs `commandLine` without a window, its standard output and error going to
 // `output` and `error` (inheritable handles), for at most
 // `timeoutMs`: a program still running then is ended and `timedOut` set.
+// With 0 it is only started (exit code STILL_ACTIVE).
 // False with the last error set when the program does not start.
 bool RunHidden(std::wstring commandLine, HANDLE output, HANDLE error, DWORD timeoutMs,
                DWORD& exitCode, bool& timedOut);

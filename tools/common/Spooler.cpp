@@ -84,26 +84,27 @@ bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std
 RawJobResult PrintRaw(const std::wstring& printerName, const std::wstring& document,
                       const RawSource& source, const std::wstring& outputFile) {
     RawJobResult result;
-    const auto stop = [&result](RawJobResult::Step step) {
-        result.step = step;
+    const auto fail = [&result](const std::wstring& what) {
         result.error = GetLastError();
+        result.failure = what;
         return result;
     };
     ScopedPrinter printer;
     std::wstring name = printerName, doc = document, output = outputFile, datatype = L"RAW";
     if (!OpenPrinterW(&name[0], printer.Out(), nullptr)) {
-        return stop(RawJobResult::kOpen);
+        return fail(L"cannot open printer \"" + printerName + L"\"");
     }
     DOC_INFO_1W info{&doc[0], output.empty() ? nullptr : &output[0], &datatype[0]};
     result.jobId = StartDocPrinterW(printer.Get(), 1, reinterpret_cast<LPBYTE>(&info));
     if (result.jobId == 0) {
-        return stop(RawJobResult::kStart);
+        return fail(L"cannot start a job on printer \"" + printerName + L"\"");
     }
+    const std::wstring job = L"job " + std::to_wstring(result.jobId);
     for (;;) {
         const char* data = nullptr;
         DWORD size = 0;
         if (!source(data, size)) {
-            stop(RawJobResult::kRead);
+            fail(L"cannot read the data of " + job);
             AbortPrinter(printer.Get());
             return result;
         }
@@ -113,7 +114,7 @@ RawJobResult PrintRaw(const std::wstring& printerName, const std::wstring& docum
         for (DWORD written = 0; size > 0; data += written, size -= written) {
             if (!WritePrinter(printer.Get(), const_cast<char*>(data), size, &written) ||
                 written == 0) {
-                stop(RawJobResult::kWrite);
+                fail(L"cannot write " + job);
                 AbortPrinter(printer.Get());
                 return result;
             }
@@ -121,9 +122,8 @@ RawJobResult PrintRaw(const std::wstring& printerName, const std::wstring& docum
         }
     }
     if (!EndDocPrinter(printer.Get())) {
-        return stop(RawJobResult::kEnd);
+        return fail(L"the printer did not accept " + job);
     }
-    result.step = RawJobResult::kDone;
     return result;
 }
 

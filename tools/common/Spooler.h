@@ -57,10 +57,9 @@ bool PrintersOnPorts(const std::vector<std::wstring>& ports, std::vector<Printer
 bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std::wstring& driver,
                    ScopedPrinter& printer);
 
-// Where a RAW job stopped, and why (the system's code).
 struct RawJobResult {
-    enum Step { kOpen, kStart, kRead, kWrite, kEnd, kDone } step = kOpen;
-    DWORD error = 0;
+    std::wstring failure; // what failed ("cannot write job 7"), empty when the job was accepted
+    DWORD error = 0;      // the system's code for why
     DWORD jobId = 0;
     unsigned long long bytes = 0;
 };

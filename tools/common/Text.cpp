@@ -1,19 +1,10 @@
 #include "common/Text.h"
 
 #include <charconv>
-#include <vector>
 
 namespace zeltools {
 
 namespace {
-
-bool IsHighSurrogate(wchar_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-
-bool IsLowSurrogate(wchar_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
 
 void Write(DWORD which, const std::wstring& text) {
     HANDLE stream = GetStdHandle(which);
@@ -65,6 +56,24 @@ std::wstring FromUtf8(const std::string& text) {
     std::wstring result(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
     return result;
+}
+
+std::vector<std::string> SplitLines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
+        if (end == std::string::npos) {
+            end = bytes.size();
+        }
+        if (end > start && bytes[end - 1] == '\r') {
+            --end;
+        }
+        lines.push_back(bytes.substr(start, end - start));
+        start = next;
+    }
+    return lines;
 }
 
 std::wstring SystemText(DWORD code) {

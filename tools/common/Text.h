@@ -7,13 +7,25 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zeltools {
+
+inline bool IsHighSurrogate(wchar_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+inline bool IsLowSurrogate(wchar_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // UTF-8 of UTF-16 text; an unpaired surrogate, which UTF-8 cannot hold,
 // becomes U+FFFD.
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(const std::string& text);
+
+// The text's lines, without their LF or CR LF; a last line without its line
+// end (one still being written) counts as a line.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // The system's wording for a Windows error code, without the trailing line
 // break; "unknown error" when the system has none.

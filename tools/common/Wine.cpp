@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "common/Handles.h"
+#include "common/Files.h"
 #include "common/Text.h"
 
 namespace zeltools {
@@ -70,18 +70,13 @@ bool StagePpd() {
     if (!WineGenericPpd(text)) {
         return false;
     }
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
-        return GetLastError() == ERROR_FILE_EXISTS; // written meanwhile by another installer
-    }
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size()) {
-        DWORD error = GetLastError();
-        file.Reset();
+    if (!WriteFileBytes(path, text, CREATE_NEW)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS) {
+            return true; // written meanwhile by another installer
+        }
         DeleteFileW(path.c_str());
-        SetLastError(error ? error : ERROR_WRITE_FAULT);
+        SetLastError(error);
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/Files.h"
 #include "common/Handles.h"
 #include "common/Process.h"
 #include "common/Registry.h"
@@ -79,14 +80,8 @@ int ParsePageCount(const std::string& output) {
 
 std::string ProblemLine(const std::string& output) {
     std::string chosen;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        std::string line = output.substr(start, end == std::string::npos ? end : end - start);
-        start = end == std::string::npos ? output.size() : end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-            line.pop_back();
-        }
+    for (std::string line : zeltools::SplitLines(output)) {
+        line.erase(line.find_last_not_of(" \r") + 1);
         if (line.rfind("Error: ", 0) == 0) { // the first error caused the rest
             chosen = line;
             break;
@@ -186,19 +181,6 @@ PdfResult JudgeConversion(unsigned exitCode, bool unixRunner, const std::string&
 
 namespace {
 
-std::string ReadWhole(const std::wstring& path) {
-    zeltools::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (file.Valid() && ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    return bytes;
-}
-
 // A scratch file in the output folder, removed on every path.
 struct ScratchFile {
     explicit ScratchFile(const std::wstring& dir) {
@@ -278,19 +260,18 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
         }
         std::wstring line = zeltools::JoinCommandLine(UnixRunnerArguments(
             unixStatus, unixOutput, timeout, gs, GhostscriptArguments(unixPs, unixPdf)));
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                            nullptr, &startup, &process)) {
+        // Wine hands back no handle that ends with the program: its end is
+        // the status file.
+        DWORD ignored = 0;
+        bool timedOut = false;
+        if (!zeltools::RunHidden(line, nullptr, nullptr, 0, ignored, timedOut)) {
             return Problem(PdfOutcome::Failed,
                            L"cannot start /bin/sh: " + zeltools::SystemText(GetLastError()));
         }
-        zeltools::ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
         // The shell's timeout has stopped Ghostscript five seconds after the
         // limit; a little more covers a slow start.
         const ULONGLONG deadline = GetTickCount64() + (timeout + 10ULL) * 1000;
-        while (!ParseStatus(ReadWhole(status.path), exitCode)) {
+        while (!ParseStatus(zeltools::ReadFileBytes(status.path), exitCode)) {
             if (GetTickCount64() > deadline) {
                 return Problem(PdfOutcome::TimedOut, L"no exit status from /bin/sh");
             }
@@ -322,7 +303,8 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
     WIN32_FILE_ATTRIBUTE_DATA info;
     bool written = GetFileAttributesExW(pdf.c_str(), GetFileExInfoStandard, &info) &&
                    (info.nFileSizeLow || info.nFileSizeHigh);
-    PdfResult result = JudgeConversion(exitCode, unixRunner, ReadWhole(output.path), written);
+    PdfResult result =
+        JudgeConversion(exitCode, unixRunner, zeltools::ReadFileBytes(output.path), written);
     if (result.outcome == PdfOutcome::Converted) {
         result.path = pdf;
     } else {

@@ -9,10 +9,6 @@ namespace {
 const std::wstring kPlainKeyword = L"Zel::Create::Plain";
 const std::wstring kHexKeyword = L"Zel::Create::Hex";
 
-bool IsBlank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
-
 // Keeps the options read so far: --out and --log still say where a bad
 // command line gets logged.
 ParseOutcome Fail(ParseOutcome& outcome, const std::wstring& error) {
@@ -40,43 +36,28 @@ ParseOutcome ParseCommandLine(const std::wstring& line) {
     ParseOutcome outcome;
     Invocation& invocation = outcome.invocation;
 
-    // Our own options come first; the keyword, unquoted, ends them.
+    // Our own options come first, each split off as the program name is; the
+    // keyword, unquoted, ends them.
     size_t pos = 0;
     zeltools::CommandProgram(line, pos);
-    bool keywordFound = false;
-    while (pos < line.size()) {
-        while (pos < line.size() && IsBlank(line[pos])) {
-            ++pos;
+    for (;;) {
+        pos = line.find_first_not_of(L" \t", pos);
+        if (pos == std::wstring::npos) {
+            return Fail(outcome,
+                        L"no Zel::Create::Plain or Zel::Create::Hex message on the command line");
         }
-        if (pos >= line.size()) {
+        if (line[pos] == L'"' && line.find(L'"', pos + 1) == std::wstring::npos) {
+            return Fail(outcome, L"unterminated quote in the options");
+        }
+        size_t end = 0;
+        std::wstring token = zeltools::CommandProgram(line.substr(pos), end);
+        const bool keyword = line[pos] != L'"' && (token == kPlainKeyword || token == kHexKeyword);
+        pos += end;
+        if (keyword) {
+            invocation.encoding = token == kPlainKeyword ? Encoding::Plain : Encoding::Hex;
             break;
         }
-        std::wstring token;
-        if (line[pos] == L'"') {
-            size_t close = line.find(L'"', pos + 1);
-            if (close == std::wstring::npos) {
-                return Fail(outcome, L"unterminated quote in the options");
-            }
-            token = line.substr(pos + 1, close - pos - 1);
-            pos = close + 1;
-        } else {
-            size_t end = pos;
-            while (end < line.size() && !IsBlank(line[end])) {
-                ++end;
-            }
-            token = line.substr(pos, end - pos);
-            pos = end;
-            if (token == kPlainKeyword || token == kHexKeyword) {
-                invocation.encoding = token == kPlainKeyword ? Encoding::Plain : Encoding::Hex;
-                keywordFound = true;
-                break;
-            }
-        }
         invocation.options.push_back(std::move(token));
-    }
-    if (!keywordFound) {
-        return Fail(outcome,
-                    L"no Zel::Create::Plain or Zel::Create::Hex message on the command line");
     }
 
     // Exactly: blank, quote, document, quote, blank, quote, path, quote.

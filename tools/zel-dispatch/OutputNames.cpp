@@ -3,19 +3,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "common/Text.h"
+
 namespace zeldispatch {
 
-namespace {
-
-bool IsHighSurrogate(wchar_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-
-bool IsLowSurrogate(wchar_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
-} // namespace
+using zeltools::IsHighSurrogate;
+using zeltools::IsLowSurrogate;
 
 std::wstring DefaultOutDir() {
     wchar_t documents[MAX_PATH] = {};
@@ -28,21 +21,8 @@ std::wstring DefaultOutDir() {
 }
 
 bool EnsureDirectory(const std::wstring& path) {
-    for (size_t pos = path.find_first_of(L"\\/", 3);; pos = path.find_first_of(L"\\/", pos + 1)) {
-        std::wstring part = path.substr(0, pos);
-        if (!part.empty() && !CreateDirectoryW(part.c_str(), nullptr) &&
-            GetLastError() != ERROR_ALREADY_EXISTS) {
-            // A drive root or share fails with other codes; only the final
-            // folder has to exist.
-            if (pos == std::wstring::npos) {
-                return false;
-            }
-        }
-        if (pos == std::wstring::npos) {
-            break;
-        }
-    }
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

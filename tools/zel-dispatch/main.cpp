@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "common/Handles.h"
+#include "common/Files.h"
 #include "common/Text.h"
 #include "zel-dispatch/Ghostscript.h"
 #include "zel-dispatch/JsonRecord.h"
@@ -41,19 +41,6 @@ std::wstring UtcNow() {
     return text;
 }
 
-bool WriteWhole(const std::wstring& path, const std::string& bytes, DWORD disposition) {
-    zeltools::ScopedHandle file(
-        CreateFileW(path.c_str(), disposition == OPEN_ALWAYS ? FILE_APPEND_DATA : GENERIC_WRITE,
-                    FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
-        return false;
-    }
-    DWORD written = 0;
-    return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-           written == bytes.size();
-}
-
 class Dispatcher {
 public:
     int Run();
@@ -68,7 +55,8 @@ private:
 
 void Dispatcher::Log(const std::wstring& line) {
     if (!logPath_.empty()) {
-        WriteWhole(logPath_, zeltools::ToUtf8(UtcNow() + L" " + line + L"\r\n"), OPEN_ALWAYS);
+        zeltools::WriteFileBytes(logPath_, zeltools::ToUtf8(UtcNow() + L" " + line + L"\r\n"),
+                                 OPEN_ALWAYS);
     }
 }
 
@@ -173,7 +161,7 @@ int Dispatcher::Run() {
         }
     }
     std::wstring recordPath = outDir + L"\\" + chosenStem + L".json";
-    if (!WriteWhole(recordPath, RecordJson(record), CREATE_ALWAYS)) {
+    if (!zeltools::WriteFileBytes(recordPath, RecordJson(record), CREATE_ALWAYS)) {
         return Fail(kRecordFailed, L"cannot write " + recordPath, GetLastError());
     }
     return kOk;

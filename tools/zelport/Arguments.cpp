@@ -1,6 +1,15 @@
 #include "zelport/Arguments.h"
 
+#include <algorithm>
+#include <sstream>
+#include <utility>
+
 #include "common/Text.h"
+#include "zelport/JobCommands.h"
+#include "zelport/PortCommands.h"
+#include "zelport/PortLog.h"
+#include "zelport/PrinterCommands.h"
+#include "zelport/StatusReport.h"
 
 namespace zelport {
 
@@ -31,70 +40,84 @@ const Option kOptions[] = {
     {L"--lines", nullptr, nullptr, &Command::lines, 999999, L"a count from 1 to 999999"},
 };
 
+const Option* FindOption(const std::wstring& name) {
+    for (const Option& option : kOptions) {
+        if (name == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// A subcommand's usage text is also its definition: the synopsis (the first
+// line and the indented ones after it) names its arguments and options, in
+// brackets when they may be left out.
 struct Subcommand {
-    Verb verb;
-    const wchar_t* name;
-    size_t minPositional, maxPositional;
-    std::vector<std::wstring> options;  // those it takes
-    std::vector<std::wstring> required; // of those, the ones that must be given
+    Runner run;
     const wchar_t* usage;
 };
 
+struct Synopsis {
+    std::wstring name;
+    size_t minPositional = 0, maxPositional = 0;
+    std::vector<std::wstring> options, required;
+};
+
+Synopsis ReadSynopsis(const Subcommand& sub) {
+    const std::wstring usage = sub.usage;
+    size_t end = usage.find(L'\n');
+    while (end + 1 < usage.size() && usage[end + 1] == L' ') {
+        end = usage.find(L'\n', end + 1);
+    }
+    std::wistringstream words(usage.substr(0, end));
+    Synopsis synopsis;
+    std::wstring word;
+    words >> word >> word >> synopsis.name; // "usage: zelport NAME"
+    int depth = 0;
+    bool value = false; // the word is the value of the option before it
+    while (words >> word) {
+        const bool opens = word.front() == L'[', closes = word.back() == L']';
+        const std::wstring bare = word.substr(opens, word.size() - opens - closes);
+        depth += opens;
+        if (bare.rfind(L"--", 0) == 0) {
+            synopsis.options.push_back(bare);
+            if (depth == 0) {
+                synopsis.required.push_back(bare);
+            }
+            value = FindOption(bare) && !FindOption(bare)->flag;
+        } else if (!std::exchange(value, false)) {
+            synopsis.minPositional += depth == 0;
+            ++synopsis.maxPositional;
+        }
+        depth -= closes;
+    }
+    return synopsis;
+}
+
 const std::vector<Subcommand>& Subcommands() {
     static const std::vector<Subcommand> subcommands = {
-        {Verb::kInstall,
-         L"install",
-         0,
-         0,
-         {L"--dll"},
-         {},
+        {RunInstall,
          L"usage: zelport install [--dll DLL]\n"
          L"Registers the port monitor \"Tessivane 3 Monitor\" with the spooler (Windows x64).\n"
          L"The DLL must already be in the system folder; --dll names another file there\n"
          L"(default Brambleworth.Zel.3.PortMon.x64.dll). Needs administrative rights.\n"},
-        {Verb::kUninstall,
-         L"uninstall",
-         0,
-         0,
-         {},
-         {},
+        {RunUninstall,
          L"usage: zelport uninstall\n"
          L"Removes the port monitor \"Tessivane 3 Monitor\" from the spooler. Refuses while a\n"
          L"printer uses one of its ports: delete those printers first.\n"},
-        {Verb::kPorts,
-         L"ports",
-         0,
-         0,
-         {},
-         {},
+        {RunPorts,
          L"usage: zelport ports\n"
          L"Lists the ports of \"Tessivane 3 Monitor\", one a line: name, description and\n"
          L"print dispatcher command, separated by tabs.\n"},
-        {Verb::kAddPort,
-         L"add-port",
-         0,
-         1,
-         {L"--force"},
-         {},
+        {RunAddPort,
          L"usage: zelport add-port [NAME] [--force]\n"
          L"Adds a port. Without NAME the monitor's own user interface picks the next free\n"
          L"name (ZEL_3_PORT1:, ZEL_3_PORT2:, ...); the new name is printed. A NAME with \\,\n"
          L"/ or .. is refused unless --force: it makes nested registry keys and moves the\n"
          L"port's log out of the temporary folder.\n"},
-        {Verb::kDeletePort,
-         L"delete-port",
-         1,
-         1,
-         {},
-         {},
-         L"usage: zelport delete-port NAME\n"
-         L"Deletes a port of \"Tessivane 3 Monitor\". No printer may use it.\n"},
-        {Verb::kSetDispatcher,
-         L"set-dispatcher",
-         2,
-         2,
-         {L"--force"},
-         {},
+        {RunDeletePort, L"usage: zelport delete-port NAME\n"
+                        L"Deletes a port of \"Tessivane 3 Monitor\". No printer may use it.\n"},
+        {RunSetDispatcher,
          L"usage: zelport set-dispatcher PORT COMMAND [--force]\n"
          L"Sets the command that starts the print dispatcher for the port's jobs (the\n"
          L"port's \"PrintDispatcherFilePath\"). The monitor appends the job's message to\n"
@@ -103,31 +126,15 @@ const std::vector<Subcommand>& Subcommands() {
          L" --out C:\\Jobs\"\n"
          L"An unquoted command with blanks whose first word is no .exe is refused unless\n"
          L"--force.\n"},
-        {Verb::kAddPrinter,
-         L"add-printer",
-         1,
-         1,
-         {L"--port", L"--driver"},
-         {L"--port"},
+        {RunAddPrinter,
          L"usage: zelport add-printer NAME --port PORT [--driver DRIVER]\n"
          L"Creates a printer on the port with an installed PostScript driver (default\n"
          L"\"Microsoft PS Class Driver\"), the print processor winprint and RAW data.\n"
          L"Under Wine a missing driver is installed as Wine's PostScript driver.\n"},
-        {Verb::kPrint,
-         L"print",
-         1,
-         1,
-         {L"--printer", L"--document"},
-         {L"--printer"},
-         L"usage: zelport print FILE --printer PRINTER [--document NAME]\n"
-         L"Sends the file unchanged (RAW) as one job. The document name defaults to the\n"
-         L"file's name.\n"},
-        {Verb::kSubmit,
-         L"submit",
-         1,
-         1,
-         {L"--printer", L"--document", L"--dir", L"--timeout"},
-         {L"--printer"},
+        {RunPrint, L"usage: zelport print FILE --printer PRINTER [--document NAME]\n"
+                   L"Sends the file unchanged (RAW) as one job. The document name defaults to the\n"
+                   L"file's name.\n"},
+        {RunSubmit,
          L"usage: zelport submit FILE --printer PRINTER [--document NAME] [--dir DIR]\n"
          L"                      [--timeout SECONDS]\n"
          L"Prints the file as a solicited job: prepares a job key under HKEY_CURRENT_USER\\\n"
@@ -136,47 +143,24 @@ const std::vector<Subcommand>& Subcommands() {
          L"them and removes the key. The PS file goes to DIR (default: the temporary\n"
          L"folder). Exit code 3 when ErrorCode is not 0, 4 after the time-out (default\n"
          L"120 seconds).\n"},
-        {Verb::kLog,
-         L"log",
-         1,
-         1,
-         {L"--lines", L"--dir", L"--errors", L"--follow"},
-         {},
-         L"usage: zelport log PORT [--lines N] [--errors] [--follow] [--dir DIR]\n"
-         L"Prints the last N lines (default 20) of the port's log, with --errors only its\n"
-         L"warning and error lines; --follow then prints new lines as they come (Ctrl+C\n"
-         L"ends). The log is in the spooler's temporary folder (C:\\Windows\\Temp on\n"
-         L"Windows, this process's own under Wine) unless DIR names another.\n"},
-        {Verb::kStatus,
-         L"status",
-         0,
-         1,
-         {L"--dir"},
-         {},
-         L"usage: zelport status [PORT] [--dir DIR]\n"
-         L"Shows the monitor's registration and library, and for each port (or PORT):\n"
-         L"description, print dispatcher and whether its program exists, printers, log\n"
-         L"size and the log's last error line. Exit code 5 when something needs doing;\n"
-         L"each problem gets a line on stderr that says what to do.\n"},
+        {RunLog, L"usage: zelport log PORT [--lines N] [--errors] [--follow] [--dir DIR]\n"
+                 L"Prints the last N lines (default 20) of the port's log, with --errors only its\n"
+                 L"warning and error lines; --follow then prints new lines as they come (Ctrl+C\n"
+                 L"ends). The log is in the spooler's temporary folder (C:\\Windows\\Temp on\n"
+                 L"Windows, this process's own under Wine) unless DIR names another.\n"},
+        {RunStatus, L"usage: zelport status [PORT] [--dir DIR]\n"
+                    L"Shows the monitor's registration and library, and for each port (or PORT):\n"
+                    L"description, print dispatcher and whether its program exists, printers, log\n"
+                    L"size and the log's last error line. Exit code 5 when something needs doing;\n"
+                    L"each problem gets a line on stderr that says what to do.\n"},
     };
     return subcommands;
 }
 
-const Subcommand* FindSubcommand(Verb verb) {
+const Subcommand* FindSubcommand(const std::wstring& name) {
     for (const Subcommand& sub : Subcommands()) {
-        if (sub.verb == verb) {
+        if (ReadSynopsis(sub).name == name) {
             return &sub;
-        }
-    }
-    return nullptr;
-}
-
-const Option* FindOption(const Subcommand& sub, const std::wstring& name) {
-    for (const std::wstring& taken : sub.options) {
-        for (const Option& option : kOptions) {
-            if (taken == name && name == option.name) {
-                return &option;
-            }
         }
     }
     return nullptr;
@@ -188,7 +172,7 @@ bool IsHelp(const std::wstring& arg) {
 
 // The first thing wrong with the arguments after the subcommand's name, or
 // empty.
-std::wstring ParseRest(const Subcommand& sub, const std::vector<std::wstring>& args,
+std::wstring ParseRest(const Synopsis& sub, const std::vector<std::wstring>& args,
                        Command& command) {
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -203,8 +187,9 @@ std::wstring ParseRest(const Subcommand& sub, const std::vector<std::wstring>& a
         }
         const size_t equals = arg.find(L'=');
         const std::wstring name = arg.substr(0, equals);
-        const Option* option = FindOption(sub, name);
-        if (!option || (option->flag && equals != std::wstring::npos)) {
+        const Option* option = FindOption(name);
+        if (!option || std::count(sub.options.begin(), sub.options.end(), name) == 0 ||
+            (option->flag && equals != std::wstring::npos)) {
             return L"unknown option '" + name + L"' for " + sub.name;
         }
         if (option->flag) {
@@ -227,7 +212,7 @@ std::wstring ParseRest(const Subcommand& sub, const std::vector<std::wstring>& a
         }
     }
     for (const std::wstring& required : sub.required) {
-        if ((command.*FindOption(sub, required)->text).empty()) {
+        if ((command.*FindOption(required)->text).empty()) {
             return std::wstring(sub.name) + L" needs " + required;
         }
     }
@@ -248,13 +233,8 @@ std::wstring ParseRest(const Subcommand& sub, const std::vector<std::wstring>& a
 
 } // namespace
 
-const wchar_t* VerbName(Verb verb) {
-    const Subcommand* sub = FindSubcommand(verb);
-    return sub ? sub->name : L"";
-}
-
-std::wstring UsageText(Verb verb) {
-    if (const Subcommand* sub = FindSubcommand(verb)) {
+std::wstring UsageText(const std::wstring& name) {
+    if (const Subcommand* sub = FindSubcommand(name)) {
         return sub->usage;
     }
     std::wstring text = L"usage: zelport COMMAND [ARGUMENTS]   (zelport COMMAND --help for more)\n"
@@ -278,15 +258,13 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
         parsed.error = parsed.ok ? L"" : L"no command given";
         return parsed;
     }
-    const Subcommand* sub = nullptr;
-    for (const Subcommand& candidate : Subcommands()) {
-        sub = args[0] == candidate.name ? &candidate : sub;
-    }
+    const Subcommand* sub = FindSubcommand(args[0]);
     if (!sub) {
         parsed.error = L"unknown command '" + args[0] + L"'";
         return parsed;
     }
-    command.verb = sub->verb;
+    command.name = args[0];
+    command.run = sub->run;
     // Help is asked for even when the rest of the line is wrong.
     for (size_t i = 1; i < args.size() && args[i] != L"--"; ++i) {
         if (IsHelp(args[i])) {
@@ -295,7 +273,7 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
             return parsed;
         }
     }
-    parsed.error = ParseRest(*sub, args, command);
+    parsed.error = ParseRest(ReadSynopsis(*sub), args, command);
     parsed.ok = parsed.error.empty();
     return parsed;
 }

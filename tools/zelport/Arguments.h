@@ -8,20 +8,8 @@
 
 namespace zelport {
 
-enum class Verb {
-    kNone, // no subcommand: general help
-    kInstall,
-    kUninstall,
-    kPorts,
-    kAddPort,
-    kDeletePort,
-    kSetDispatcher,
-    kAddPrinter,
-    kPrint,
-    kSubmit,
-    kLog,
-    kStatus,
-};
+struct Command;
+using Runner = int (*)(const Command&);
 
 // Exit codes, the same for every subcommand.
 enum Exit : int {
@@ -34,7 +22,8 @@ enum Exit : int {
 };
 
 struct Command {
-    Verb verb = Verb::kNone;
+    std::wstring name; // the subcommand; empty: none (general help)
+    Runner run = nullptr;
     bool help = false;
     std::vector<std::wstring> positional;
     std::wstring printer;
@@ -59,8 +48,7 @@ struct ParsedArgs {
 // `args` excludes the program name.
 ParsedArgs ParseArgs(const std::vector<std::wstring>& args);
 
-const wchar_t* VerbName(Verb verb);
-// The usage text of one subcommand, or the overview for Verb::kNone.
-std::wstring UsageText(Verb verb);
+// The usage text of one subcommand, or the overview for any other name.
+std::wstring UsageText(const std::wstring& name);
 
 } // namespace zelport

@@ -39,25 +39,15 @@ unsigned long long PrintFile(const std::wstring& file, const std::wstring& print
         input.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         data = chunk.data();
         size = static_cast<DWORD>(input.gcount());
-        SetLastError(ERROR_READ_FAULT);
         return !input.bad();
     };
     const zeltools::RawJobResult job = zeltools::PrintRaw(printer, document, read);
     jobId = job.jobId;
-    const std::wstring id = std::to_wstring(job.jobId);
-    switch (job.step) {
-    case zeltools::RawJobResult::kOpen:
-        Fail(L"cannot open printer " + Quote(printer), job.error);
-    case zeltools::RawJobResult::kStart:
-        Fail(L"cannot start a job on printer " + Quote(printer), job.error);
-    case zeltools::RawJobResult::kRead:
-        Fail(L"cannot read " + file, job.error);
-    case zeltools::RawJobResult::kWrite:
-        Fail(L"cannot write job " + id, job.error);
-    case zeltools::RawJobResult::kEnd:
-        Fail(L"the printer did not accept job " + id, job.error);
-    case zeltools::RawJobResult::kDone:
-        break;
+    if (input.bad()) {
+        Fail(L"cannot read " + file, ERROR_READ_FAULT);
+    }
+    if (!job.failure.empty()) {
+        Fail(job.failure, job.error);
     }
     return job.bytes;
 }

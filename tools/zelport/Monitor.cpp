@@ -15,14 +15,18 @@ void OpenXcv(zeltools::ScopedPrinter& printer, const std::wstring& object) {
     }
 }
 
-void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
-             const std::wstring& what) {
-    DWORD output = 0;
+namespace {
+
+// Both the call's failure and the monitor's refusal fail as `what`.
+void Xcv(HANDLE xcv, const wchar_t* command, const std::wstring& input, void* output,
+         DWORD outputSize, const std::wstring& what) {
     DWORD needed = 0;
     DWORD status = 0;
-    if (!XcvDataW(xcv, command, reinterpret_cast<PBYTE>(const_cast<wchar_t*>(port.c_str())),
-                  static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)),
-                  reinterpret_cast<PBYTE>(&output), 0, &needed, &status)) {
+    if (!XcvDataW(xcv, command,
+                  input.empty() ? nullptr
+                                : reinterpret_cast<PBYTE>(const_cast<wchar_t*>(input.c_str())),
+                  input.empty() ? 0 : static_cast<DWORD>((input.size() + 1) * sizeof(wchar_t)),
+                  static_cast<PBYTE>(output), outputSize, &needed, &status)) {
         status = GetLastError();
     }
     if (status != ERROR_SUCCESS) {
@@ -30,19 +34,20 @@ void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
     }
 }
 
+} // namespace
+
+void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
+             const std::wstring& what) {
+    DWORD output = 0;
+    Xcv(xcv, command, port, &output, 0, what);
+}
+
 std::wstring MonitorLibrary(const std::wstring& monitor) {
     zeltools::ScopedPrinter xcv;
     OpenXcv(xcv, L"XcvMonitor " + monitor);
     wchar_t path[MAX_PATH + 1] = {};
-    DWORD needed = 0;
-    DWORD status = 0;
-    if (!XcvDataW(xcv.Get(), L"MonitorUI", nullptr, 0, reinterpret_cast<PBYTE>(path),
-                  sizeof(path) - sizeof(wchar_t), &needed, &status)) {
-        status = GetLastError();
-    }
-    if (status != ERROR_SUCCESS) {
-        Fail(L"monitor " + Quote(monitor) + L" did not name its user interface", status);
-    }
+    Xcv(xcv.Get(), L"MonitorUI", L"", path, sizeof(path) - sizeof(wchar_t),
+        L"monitor " + Quote(monitor) + L" did not name its user interface");
     return path;
 }
 

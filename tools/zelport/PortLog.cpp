@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "common/Files.h"
 #include "common/Spooler.h"
 #include "common/Text.h"
 #include "common/Wine.h"
@@ -41,57 +42,8 @@ std::wstring PrinterPort(const std::wstring& printerName) {
 
 } // namespace
 
-// Opens the log under the exact name the monitor writes. On NTFS the port's
-// colon makes that name a stream ".log" of a file without the extension;
-// CreateFileW reaches the stream as it reaches a plain file. The monitor keeps
-// the file open for appending, so every kind of sharing is allowed.
-bool OpenLog(const std::wstring& path, ScopedHandle& file) {
-    file.Reset(CreateFileW(path.c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.Valid();
-}
-
-unsigned long long LogSize(const ScopedHandle& file) {
-    LARGE_INTEGER size{};
-    return GetFileSizeEx(file.Get(), &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
-}
-
-std::string ReadFrom(const ScopedHandle& file, unsigned long long offset) {
-    std::string bytes;
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN)) {
-        return bytes;
-    }
-    char chunk[64 * 1024];
-    DWORD got = 0;
-    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-        bytes.append(chunk, got);
-    }
-    return bytes;
-}
-
 std::wstring PortLogName(const std::wstring& folder, const std::wstring& port) {
     return folder + L"Brambleworth.Zel.3.PortMon." + port + L".log";
-}
-
-std::vector<std::string> LogLines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
-        if (end == std::string::npos) {
-            end = bytes.size();
-        }
-        if (end > start && bytes[end - 1] == '\r') {
-            --end;
-        }
-        lines.push_back(bytes.substr(start, end - start));
-        start = next;
-    }
-    return lines;
 }
 
 bool IsProblemLine(const std::string& line) {
@@ -189,17 +141,17 @@ std::wstring PortLogFolder(const std::wstring& dir) {
 PortLogWatch::PortLogWatch(const std::wstring& printer)
     : port_(PrinterPort(printer)), path_(PortLogName(PortLogFolder(L""), port_)) {
     ScopedHandle log;
-    if (!port_.empty() && OpenLog(path_, log)) {
-        start_ = LogSize(log);
+    if (!port_.empty() && zeltools::OpenShared(path_, log)) {
+        start_ = zeltools::FileSize(log);
     }
 }
 
 void PortLogWatch::Explain(Failure& failure) const {
     ScopedHandle log;
-    if (port_.empty() || !OpenLog(path_, log)) {
+    if (port_.empty() || !zeltools::OpenShared(path_, log)) {
         return;
     }
-    const std::string line = LastErrorLine(LogLines(ReadFrom(log, start_)));
+    const std::string line = LastErrorLine(zeltools::SplitLines(zeltools::ReadFrom(log, start_)));
     if (line.empty()) {
         return;
     }
@@ -215,16 +167,16 @@ int RunLog(const Command& command) {
     const std::wstring folder = PortLogFolder(command.dir);
     const std::wstring path = PortLogName(folder, port);
     ScopedHandle log;
-    if (!OpenLog(path, log)) {
+    if (!zeltools::OpenShared(path, log)) {
         throw Failure{L"cannot open the log of port " + Quote(port) + L" (" + path + L")",
                       GetLastError(),
                       kExitFailed,
                       {L"the monitor writes it once the port has been opened; --dir names "
                        L"another folder"}};
     }
-    std::string bytes = ReadFrom(log, 0);
+    std::string bytes = zeltools::ReadFrom(log, 0);
     unsigned long long offset = bytes.size();
-    std::vector<std::string> lines = LogLines(bytes);
+    std::vector<std::string> lines = zeltools::SplitLines(bytes);
     // A line still being written is left for --follow to complete.
     std::string partial;
     if (!bytes.empty() && bytes.back() != '\n') {
@@ -236,7 +188,7 @@ int RunLog(const Command& command) {
     }
     while (command.follow) {
         Sleep(500);
-        std::string more = ReadFrom(log, offset);
+        std::string more = zeltools::ReadFrom(log, offset);
         if (more.empty()) {
             continue;
         }
@@ -244,7 +196,7 @@ int RunLog(const Command& command) {
         more.insert(0, partial);
         const std::size_t complete = more.rfind('\n') + 1; // 0 when there is none
         partial = more.substr(complete);
-        for (const std::string& line : LogLines(more.substr(0, complete))) {
+        for (const std::string& line : zeltools::SplitLines(more.substr(0, complete))) {
             if (!command.errorsOnly || IsProblemLine(line)) {
                 Out(FromLatin1(line) + L"\n");
             }

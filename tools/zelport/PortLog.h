@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "common/Handles.h"
 #include "zelport/Arguments.h"
 #include "zelport/Failure.h"
 
@@ -19,19 +18,10 @@ namespace zelport {
 std::wstring PortLogFolder(const std::wstring& dir);
 
 // The port log's file name in `folder` (which ends with a backslash): the
-// monitor puts the port name into it unchanged, colon and all.
+// monitor puts the port name into it unchanged, colon and all. (On NTFS the
+// colon makes the name a stream ".log" of a file without the extension, which
+// CreateFileW opens as it opens a plain file.)
 std::wstring PortLogName(const std::wstring& folder, const std::wstring& port);
-
-// Opens the log for reading beside the monitor, which keeps it open for
-// appending; false with the last error set.
-bool OpenLog(const std::wstring& path, zeltools::ScopedHandle& file);
-unsigned long long LogSize(const zeltools::ScopedHandle& file);
-// The log's bytes from `offset` to its current end.
-std::string ReadFrom(const zeltools::ScopedHandle& file, unsigned long long offset);
-
-// The log's bytes as lines, without their CR LF; a last line without its line
-// end (one being written) counts as a line.
-std::vector<std::string> LogLines(const std::string& bytes);
 
 // The lines the monitor marks as a warning or an error.
 bool IsProblemLine(const std::string& line);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Files.h"
 #include "common/Process.h"
 #include "common/Registry.h"
 #include "common/Spooler.h"
@@ -107,12 +108,12 @@ void ReportPort(const std::wstring& port, const std::wstring& logFolder,
     Out(L"  printers: " + (printers.empty() ? std::wstring(L"(none)") : printers) + L"\n");
     const std::wstring path = PortLogName(logFolder, port);
     zeltools::ScopedHandle log;
-    if (!OpenLog(path, log)) {
+    if (!zeltools::OpenShared(path, log)) {
         Out(L"  log: " + path + L" (not written yet)\n");
         return;
     }
-    Out(L"  log: " + path + L", " + std::to_wstring(LogSize(log)) + L" bytes\n");
-    const std::string last = LastErrorLine(LogLines(ReadFrom(log, 0)));
+    Out(L"  log: " + path + L", " + std::to_wstring(zeltools::FileSize(log)) + L" bytes\n");
+    const std::string last = LastErrorLine(zeltools::SplitLines(zeltools::ReadFrom(log, 0)));
     Out(L"  last error: " + (last.empty() ? std::wstring(L"(none)") : FromLatin1(last)) + L"\n");
 }
 

@@ -10,56 +10,23 @@
 #include "common/Text.h"
 #include "zelport/Arguments.h"
 #include "zelport/Failure.h"
-#include "zelport/JobCommands.h"
-#include "zelport/PortCommands.h"
-#include "zelport/PortLog.h"
-#include "zelport/PrinterCommands.h"
-#include "zelport/StatusReport.h"
-
-namespace {
 
 using namespace zelport;
-
-const struct {
-    Verb verb;
-    int (*run)(const Command&);
-} kCommands[] = {
-    {Verb::kInstall, RunInstall},       {Verb::kUninstall, RunUninstall},
-    {Verb::kPorts, RunPorts},           {Verb::kAddPort, RunAddPort},
-    {Verb::kDeletePort, RunDeletePort}, {Verb::kSetDispatcher, RunSetDispatcher},
-    {Verb::kAddPrinter, RunAddPrinter}, {Verb::kPrint, RunPrint},
-    {Verb::kSubmit, RunSubmit},         {Verb::kLog, RunLog},
-    {Verb::kStatus, RunStatus},
-};
-
-int Run(const Command& command) {
-    for (const auto& entry : kCommands) {
-        if (entry.verb == command.verb) {
-            return entry.run(command);
-        }
-    }
-    zeltools::Out(UsageText(Verb::kNone));
-    return kExitUsage;
-}
-
-} // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
     const ParsedArgs parsed = ParseArgs(std::vector<std::wstring>(argv + 1, argv + argc));
     if (!parsed.ok) {
-        std::wstring hint =
-            parsed.command.verb == Verb::kNone
-                ? L"zelport --help"
-                : std::wstring(L"zelport ") + VerbName(parsed.command.verb) + L" --help";
+        const std::wstring hint = L"zelport " + parsed.command.name +
+                                  (parsed.command.name.empty() ? L"--help" : L" --help");
         zeltools::Err(L"zelport: " + parsed.error + L" (see " + hint + L")\n");
         return kExitUsage;
     }
     if (parsed.command.help) {
-        zeltools::Out(UsageText(parsed.command.verb));
+        zeltools::Out(UsageText(parsed.command.name));
         return kExitOk;
     }
     try {
-        return Run(parsed.command);
+        return parsed.command.run(parsed.command);
     } catch (const Failure& failure) {
         zeltools::Err(L"zelport: " + zeltools::ErrorText(failure.what, failure.code) + L"\n");
         for (const std::wstring& line : failure.advice) {
