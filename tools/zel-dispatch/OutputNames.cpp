@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <regex>
+
 #include "common/Text.h"
 
 namespace zeldispatch {
@@ -51,41 +53,19 @@ std::wstring SafeFileStem(const std::wstring& document) {
 
     // Windows drops trailing dots and blanks from names; leading blanks only
     // make the file hard to find.
-    while (!stem.empty() && (stem.back() == L' ' || stem.back() == L'.')) {
-        stem.pop_back();
-    }
-    size_t first = stem.find_first_not_of(L' ');
-    stem.erase(0, first == std::wstring::npos ? stem.size() : first);
+    stem.erase(stem.find_last_not_of(L" .") + 1);
+    stem.erase(0, stem.find_first_not_of(L' '));
     if (stem.empty()) {
         return L"Document";
     }
-
     // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices, with any extension.
-    std::wstring base = stem.substr(0, stem.find(L'.'));
-    while (!base.empty() && base.back() == L' ') {
-        base.pop_back();
-    }
-    for (wchar_t& c : base) {
-        if (c >= L'a' && c <= L'z') {
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-        }
-    }
-    bool device = base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL";
-    if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
-        base[3] >= L'1' && base[3] <= L'9') {
-        device = true;
-    }
-    if (device) {
-        stem.insert(stem.begin(), L'_');
-    }
-    return stem;
+    static const std::wregex kDevice(L"(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9]) *(\\..*)?",
+                                     std::regex::icase);
+    return std::regex_match(stem, kDevice) ? L"_" + stem : stem;
 }
 
 std::wstring NumberedStem(const std::wstring& stem, unsigned attempt) {
-    if (attempt <= 1) {
-        return stem;
-    }
-    return stem + L" (" + std::to_wstring(attempt) + L")";
+    return attempt <= 1 ? stem : stem + L" (" + std::to_wstring(attempt) + L")";
 }
 
 } // namespace zeldispatch
