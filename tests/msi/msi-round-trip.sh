@@ -9,8 +9,12 @@
 #              zelport status reads it from the spooler), one Add/Remove
 #              Programs entry
 #   upgrade    the higher version over it: files rewritten, still one entry
-#   uninstall  refused while a printer uses a port (the monitor stays), then
-#              msiexec /x /qn: nothing of ours left but the ports' settings
+#   uninstall  refused while a printer uses a port (the monitor stays), then,
+#              after the guide's manual "zelport uninstall", msiexec /x /qn
+#              all the same: nothing of ours left but the ports' settings
+#   properties unattended: msiexec /i with ZELPORTS and ZELJOBS makes the ports
+#              with zel-dispatch as their dispatcher; an upgrade without them
+#              keeps them; then the removal with the package's own action
 #
 #   msi-round-trip.sh <step> <build-dir> <source-dir> <version> <next-version>
 set -euo pipefail
@@ -144,6 +148,10 @@ uninstall)
   msiexec reinstall.log /i "$(winpath "$new_msi")" || fail "reinstalling failed"
   expect_installed "$next"
 
+  # An administrator who followed the guide has removed the monitor already:
+  # the package's own removal must not fail over that.
+  "$WINE" "$app/zelport.exe" uninstall >/dev/null || fail "zelport uninstall failed"
+  [ "$(monitor_state)" = "not registered" ] || fail "zelport uninstall left the monitor"
   msiexec uninstall.log /x "$(winpath "$new_msi")" || fail "msiexec /x failed (see $work/uninstall.log)"
   [ ! -e "$system32/$dll" ] || fail "$dll left in system32"
   [ ! -e "$app" ] || fail "$app left behind: $(ls -R "$app")"
@@ -151,6 +159,23 @@ uninstall)
   [ -z "$(products)" ] || fail "still in Add/Remove Programs: $(products)"
   "$WINE" reg query "$ports_key\\$test_port" >/dev/null 2>&1 ||
     fail "the ports' settings were removed, the guide says they stay"
+  ;;
+properties)
+  msiexec properties.log /i "$(winpath "$old_msi")" 'ZELPORTS=ZEL_3_PORT5:, ZEL_3_PORT6:' \
+    'ZELJOBS=C:\Zel Jobs' || fail "msiexec /i with properties failed (see $work/properties.log)"
+  msiexec upgrade2.log /i "$(winpath "$new_msi")" || fail "the upgrade failed"
+  expect_installed "$next"
+  want='"C:\Program Files\Zel PortMon\zel-dispatch.exe" --out "C:\Zel Jobs"'
+  for port in ZEL_3_PORT5: ZEL_3_PORT6:; do
+    got=$("$WINE" reg query "$ports_key\\$port" /v PrintDispatcherFilePath 2>/dev/null |
+      tr -d '\r' | sed -n 's/.*PrintDispatcherFilePath *REG_SZ *//p')
+    [ "$got" = "$want" ] || fail "$port dispatches with '$got', not '$want'"
+  done
+  "$WINE" reg query "$ports_key\\$test_port" /v PrintDispatcherFilePath | grep -qF 'C:\x.exe' ||
+    fail "the settings of $test_port were not kept"
+  msiexec uninstall2.log /x "$(winpath "$new_msi")" || fail "msiexec /x failed (see $work/uninstall2.log)"
+  [ "$(monitor_state)" = "not registered" ] || fail "the package's removal left the monitor"
+  [ ! -e "$app" ] || fail "$app left behind"
   ;;
 *)
   fail "unknown step"

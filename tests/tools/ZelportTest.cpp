@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -80,6 +81,10 @@ TEST(ZelportText, PortLogEdges) {
               std::wstring::npos);
     EXPECT_EQ(AdviceFor(lines[1], L"P:"), L"");
     EXPECT_EQ(FromLatin1("caf\xe9"), L"caf\u00e9");
+    EXPECT_EQ(
+        ErrorsSinceLastJob({"ERROR  : a", "       : X::EndDocPort: #987: done", "ERROR  : b"}),
+        Lines({"ERROR  : b"}));
+    EXPECT_EQ(ErrorsSinceLastJob(Lines(lines.begin(), lines.begin() + 2)), Lines({lines[1]}));
 }
 
 // What add-port and set-dispatcher refuse without --force.
@@ -109,6 +114,7 @@ TEST(ZelportText, GuardRails) {
 }
 
 const std::wstring kDriver = L"Zel Test PostScript";
+const std::string kIsoTime = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ";
 
 ProgramResult Zelport(const std::wstring& arguments) {
     return RunProgram(Quoted(ProgramDirectory() + L"zelport.exe") + L" " + arguments);
@@ -223,9 +229,9 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
     ProgramResult status = Zelport(L"status ZELTOOLS_P:");
     EXPECT_EQ(status.exitCode, 0u) << status.err;
     EXPECT_NE(status.out.find("\n  printers: Zel Tools Printer\n"), std::string::npos);
-    EXPECT_NE(status.out.find("\n  last error: ERROR  : Brambleworth::Zel::PortMon::"
-                              "MessageTransport::Send: #386; SEC: "),
-              std::string::npos)
+    EXPECT_TRUE(std::regex_search(status.out, std::regex(" bytes, written " + kIsoTime +
+                                                         "\n  errors since the last completed "
+                                                         "job: \\(none\\)\n$")))
         << status.out;
 
     // One rule for the printers on a port, in status as in uninstall's refusal:
@@ -277,6 +283,27 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
         EXPECT_NE(failed.err.find(c.errPart), std::string::npos) << failed.err;
         EXPECT_TRUE(JobKeyRemoved(failed.out)) << failed.out;
     }
+    // Scripts read status and ports as JSON: the port with its dispatcher,
+    // printers, log time and the errors since its last completed job.
+    for (const wchar_t* command : {L"status ZELTOOLS_P: --json", L"ports --json"}) {
+        ProgramResult json = Zelport(command);
+        EXPECT_EQ(json.exitCode, 0u) << json.err;
+        const nlohmann::json ports = nlohmann::json::parse(json.out)["ports"];
+        ASSERT_EQ(ports.size(), 1u) << json.out;
+        EXPECT_EQ(ports[0]["name"], "ZELTOOLS_P:");
+        EXPECT_EQ(ports[0]["dispatcher"], ToUtf8(Quoted(ProgramDirectory() + L"zel-dispatch.exe") +
+                                                 L" --out " + Quoted(dir.File(L"out"))));
+        EXPECT_EQ(ports[0]["printers"], nlohmann::json({"Zel Tools Printer"}));
+        EXPECT_TRUE(std::regex_match(ports[0]["log"]["lastWrite"].get<std::string>(),
+                                     std::regex(kIsoTime)));
+        ASSERT_EQ(ports[0]["recentErrors"].size(), 1u) << json.out;
+        EXPECT_EQ(ports[0]["recentErrors"][0].get<std::string>().rfind("ERROR  : ", 0), 0u);
+    }
+    // Deleting a port under a printer is refused as removing the monitor is.
+    EXPECT_EQ(Zelport(L"delete-port ZELTOOLS_P:").err,
+              Error(L"cannot delete port \"ZELTOOLS_P:\" while printers use it: Zel Tools "
+                    L"Printer (ZELTOOLS_P:)",
+                    ERROR_PRINT_MONITOR_IN_USE));
 }
 
 // An administrator's session, step by step: each step's whole stdout (on
@@ -284,7 +311,7 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
 // puts it back.
 TEST_F(ZelportProgram, AdministratorsSession) {
     ports_ = {L"ZEL_3_PORT1:", L"ZELTOOLS_B:", L"ZELTOOLS_X:"};
-    printers_ = {L"Zel Session"};
+    printers_ = {L"Zel Session", L"Zel Shared"};
     // As in a fresh prefix: no default driver and no printer description.
     DeletePrinterDriverW(nullptr, const_cast<LPWSTR>(L"Windows x64"),
                          const_cast<LPWSTR>(L"Microsoft PS Class Driver"));
@@ -304,7 +331,7 @@ TEST_F(ZelportProgram, AdministratorsSession) {
         // Without a name the monitor's user interface picks one.
         {L"add-port", 0, "ZEL_3_PORT1:\n"},
         {L"add-port ZELTOOLS_B:", 0, "ZELTOOLS_B:\n"},
-        {L"add-port ZELTOOLS_B:", 1, Error(L"cannot add port \"ZELTOOLS_B:\"", 1802)},
+        {L"add-port ZELTOOLS_B:", 0, "port ZELTOOLS_B: already exists\n"},
         {L"add-port a\\b", 1,
          Error(L"refusing port name \"a\\b\"", ERROR_INVALID_NAME) +
              "zelport: a port name with \\ or / makes nested registry keys and puts the port's "
@@ -332,6 +359,13 @@ TEST_F(ZelportProgram, AdministratorsSession) {
              "folder\n"},
         {L"set-dispatcher ZEL_3_PORT1: " + AsArgument(dispatcher), 0,
          ToUtf8(L"ZEL_3_PORT1: dispatches with: " + dispatcher + L"\n")},
+        // The same command from its parts: zelport quotes the program itself.
+        {L"set-dispatcher ZEL_3_PORT1: --program " +
+             Quoted(ProgramDirectory() + L"zel-dispatch.exe") + L" --out \"C:\\Zel Jobs\"",
+         0, ToUtf8(L"ZEL_3_PORT1: already dispatches with: " + dispatcher + L"\n")},
+        {L"set-dispatcher ZELTOOLS_B: --program C:\\nowhere\\x.exe --out C:\\J", 1,
+         Error(L"refusing print dispatcher program \"C:\\nowhere\\x.exe\"", ERROR_FILE_NOT_FOUND) +
+             "zelport: no such file; --force sets it all the same\n"},
         // Only this monitor's ports: Wine's own LPT1: and FILE: stay out.
         {L"ports", 0,
          ToUtf8(L"ZEL_3_PORT1:\tTessivane 3 Port\t" + dispatcher +
@@ -345,12 +379,19 @@ TEST_F(ZelportProgram, AdministratorsSession) {
         {L"add-printer \"Zel Session\" --port FILE:", 0,
          "installed Wine's PostScript driver as Microsoft PS Class Driver\n"
          "created printer Zel Session on FILE:\n"},
+        {L"add-printer \"Zel Shared\" --port FILE: --share=ZelShare --keep-printed-jobs", 0,
+         "created printer Zel Shared on FILE:\n"},
+        {L"add-printer \"Zel Session\" --port file:", 0,
+         "printer Zel Session already exists on FILE:\n"},
+        {L"add-printer \"Zel Session\" --port ZEL_3_PORT1:", 1,
+         Error(L"printer \"Zel Session\" already exists on port \"FILE:\"",
+               ERROR_PRINTER_ALREADY_EXISTS)},
         {L"print nosuch.ps --printer P", 1, Error(L"cannot read nosuch.ps", ERROR_FILE_NOT_FOUND)},
         {L"print " + Quoted(dll) + L" --printer P", 1,
          Error(L"cannot open printer \"P\"", ERROR_INVALID_PRINTER_NAME)},
         // Without the monitor nothing reaches it; installing twice is harmless.
         {L"uninstall", 0, "removed " + monitor + "\n"},
-        {L"uninstall", 1, Error(L"cannot remove monitor \"Tessivane 3 Monitor\"", 3000)},
+        {L"uninstall", 0, monitor + " is not installed\n"},
         {L"status ZEL_3_PORT1:", 5,
          "zelport: monitor \"Tessivane 3 Monitor\" is not registered: zelport install (as an "
          "administrator)\n"},
@@ -374,6 +415,14 @@ TEST_F(ZelportProgram, AdministratorsSession) {
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(data.data())), dispatcher);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PortKeyPath(L"ZELTOOLS_B:")));
+    const std::wstring shared = L"System\\CurrentControlSet\\Control\\Print\\Printers\\Zel Shared";
+    DWORD attributes = 0;
+    std::wstring share;
+    EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, shared, L"Attributes", attributes));
+    EXPECT_EQ(attributes & (PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS),
+              static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS));
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, shared, L"Share Name", share) &&
+                share == L"ZelShare");
 }
 
 } // namespace

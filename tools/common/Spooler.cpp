@@ -30,6 +30,15 @@ bool ListSpoolerPorts(std::vector<SpoolerPort>& ports) {
     return true;
 }
 
+DWORD SpoolerServiceState() {
+    Owned<SC_HANDLE, &CloseServiceHandle> manager(
+        OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    Owned<SC_HANDLE, &CloseServiceHandle> service(
+        manager.Get() ? OpenServiceW(manager.Get(), L"Spooler", SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS status{};
+    return service.Get() && QueryServiceStatus(service.Get(), &status) ? status.dwCurrentState : 0;
+}
+
 bool PortListNames(const std::wstring& portList, const std::wstring& port) {
     for (size_t start = 0; start <= portList.size();) {
         const size_t end = std::min(portList.find(L',', start), portList.size());
@@ -44,6 +53,23 @@ bool PortListNames(const std::wstring& portList, const std::wstring& port) {
         start = end + 1;
     }
     return false;
+}
+
+bool PrinterPortList(const std::wstring& printerName, std::wstring& ports) {
+    ScopedPrinter printer;
+    std::wstring name = printerName;
+    std::vector<BYTE> buffer;
+    DWORD returned = 0;
+    const auto get = [&printer](BYTE* data, DWORD size, DWORD* needed, DWORD*) {
+        return GetPrinterW(printer.Get(), 2, data, size, needed);
+    };
+    if (!OpenPrinterW(&name[0], printer.Out(), nullptr) || !SpoolerList(get, buffer, returned)) {
+        return false;
+    }
+    ports = buffer.empty()
+                ? L""
+                : Text(reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data())->pPortName);
+    return true;
 }
 
 bool PrintersOnPorts(const std::vector<std::wstring>& ports, std::vector<PrinterOnPort>& found) {
@@ -68,8 +94,8 @@ bool PrintersOnPorts(const std::vector<std::wstring>& ports, std::vector<Printer
 }
 
 bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std::wstring& driver,
-                   ScopedPrinter& printer) {
-    std::wstring printerName = name, portName = port, driverName = driver;
+                   ScopedPrinter& printer, DWORD attributes, const std::wstring& shareName) {
+    std::wstring printerName = name, portName = port, driverName = driver, share = shareName;
     std::wstring processor = L"winprint", datatype = L"RAW";
     PRINTER_INFO_2W info{};
     info.pPrinterName = &printerName[0];
@@ -77,6 +103,8 @@ bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std
     info.pDriverName = &driverName[0];
     info.pPrintProcessor = &processor[0];
     info.pDatatype = &datatype[0];
+    info.Attributes = attributes;
+    info.pShareName = share.empty() ? nullptr : &share[0];
     *printer.Out() = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
     return printer.Get() != nullptr;
 }

@@ -39,10 +39,18 @@ struct SpoolerPort {
 // list them. Listing has the spooler load each monitor.
 bool ListSpoolerPorts(std::vector<SpoolerPort>& ports);
 
+// The state of Windows' Spooler service (SERVICE_RUNNING, ...); 0 with the
+// last error set when it cannot be asked.
+DWORD SpoolerServiceState();
+
 // Whether one entry of a printer's port list (comma-separated, blanks allowed
 // around each name) names `port`; port names ignore letter case, as the
 // spooler's do.
 bool PortListNames(const std::wstring& portList, const std::wstring& port);
+
+// A printer's port list as the spooler keeps it (comma-separated); false with
+// the last error set when the printer cannot be asked.
+bool PrinterPortList(const std::wstring& printer, std::wstring& ports);
 
 struct PrinterOnPort {
     std::wstring printer, port; // the port as `ports` spells it
@@ -52,10 +60,12 @@ struct PrinterOnPort {
 bool PrintersOnPorts(const std::vector<std::wstring>& ports, std::vector<PrinterOnPort>& found);
 
 // Creates a local printer on `port` that takes RAW jobs through the standard
-// print processor. The printer handle goes to `printer`; false with the last
+// print processor, with PRINTER_ATTRIBUTE_* `attributes` (shared under
+// `shareName`). The printer handle goes to `printer`; false with the last
 // error set.
 bool AddRawPrinter(const std::wstring& name, const std::wstring& port, const std::wstring& driver,
-                   ScopedPrinter& printer);
+                   ScopedPrinter& printer, DWORD attributes = 0,
+                   const std::wstring& shareName = L"");
 
 struct RawJobResult {
     std::wstring failure; // what failed ("cannot write job 7"), empty when the job was accepted

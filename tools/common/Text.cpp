@@ -1,6 +1,7 @@
 #include "common/Text.h"
 
 #include <charconv>
+#include <cwchar>
 
 namespace zeltools {
 
@@ -112,6 +113,13 @@ bool ParseNumber(std::wstring_view text, unsigned long min, unsigned long max,
         narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     }
     return ParseNumber(narrow, min, max, value);
+}
+
+std::wstring IsoTime(const SYSTEMTIME& utc) {
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay,
+             utc.wHour, utc.wMinute, utc.wSecond);
+    return text;
 }
 
 void Out(const std::wstring& text) {

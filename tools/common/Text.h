@@ -41,6 +41,9 @@ bool ParseNumber(std::string_view text, unsigned long min, unsigned long max, un
 bool ParseNumber(std::wstring_view text, unsigned long min, unsigned long max,
                  unsigned long& value);
 
+// "2026-01-31T23:59:59Z" (ISO 8601) of a UTC time.
+std::wstring IsoTime(const SYSTEMTIME& utc);
+
 // Writes to stdout/stderr: as wide text on a console, as UTF-8 when redirected
 // to a file or pipe (where WriteConsoleW would fail).
 void Out(const std::wstring& text);

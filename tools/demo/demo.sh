@@ -5,8 +5,9 @@
 #
 # Installs what is missing, builds, creates a fresh Wine prefix with the monitor
 # registered (through the Wine host), then as an administrator and a user would:
-# adds a port with the monitor's own user interface, points it at zel-dispatch,
-# creates a printer on it, prints a GDI document and a PostScript file, and
+# adds a port with the monitor's own user interface, points it at zel-dispatch
+# and creates a printer on it (tools/demo/administer.sh, run twice: the second
+# run changes nothing), prints a GDI document and a PostScript file, and
 # submits one solicited job. Every captured job is compared byte for byte with
 # what was printed, turned into a PDF by zel-dispatch with Ghostscript and its
 # page 1 rendered to a PNG; the exit code is 0 only when all of them arrived,
@@ -53,16 +54,16 @@ step "zelport add-port (the monitor's AddPortUI picks the name)"
 port=$(run zelport.exe add-port)
 echo "new port: $port"
 
-step "zelport set-dispatcher"
 # --pdf with Debian's Ghostscript: under Wine a Unix path runs the Unix program.
 dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"$(winpath "$out/jobs")\""
 dispatcher+=" --pdf --gs /usr/bin/gs"
-run zelport.exe set-dispatcher "$port" "$dispatcher"
-
-step "zelport add-printer (a fresh prefix has no driver: Wine's PostScript driver is installed)"
 printer="Zel Demo"
 driver="Zel Demo PostScript"
-run zelport.exe add-printer "$printer" --port "$port" --driver "$driver"
+# A fresh prefix has no driver: add-printer installs Wine's PostScript driver.
+step "administration as a script does it: install, add-port, set-dispatcher, add-printer"
+bash tools/demo/administer.sh "$prefix" "$bin" "$port" "$dispatcher" "$printer" "$driver"
+step "the same script again: every step finds its state there and says so"
+bash tools/demo/administer.sh "$prefix" "$bin" "$port" "$dispatcher" "$printer" "$driver"
 run zelport.exe ports
 
 step "printing a GDI document (the driver's PostScript goes to the port)"

@@ -35,10 +35,7 @@ enum Exit : int {
 std::wstring UtcNow() {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    wchar_t text[32];
-    swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay,
-             now.wHour, now.wMinute, now.wSecond);
-    return text;
+    return zeltools::IsoTime(now);
 }
 
 class Dispatcher {

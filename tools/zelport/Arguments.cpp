@@ -15,7 +15,9 @@ namespace zelport {
 
 namespace {
 
-// Each option once: the Command field it fills, and for a number its range.
+// Each option once: the Command field it fills (a flag with a text field
+// takes an optional "=value"), for a number its range, and for an option
+// that ends the options the field that takes the arguments after its value.
 struct Option {
     const wchar_t* name;
     std::wstring Command::*text = nullptr;
@@ -23,6 +25,8 @@ struct Option {
     unsigned long Command::*number = nullptr;
     unsigned long max = 0;
     const wchar_t* rule = nullptr; // what a number must be, for the error line
+    std::vector<std::wstring> Command::*rest = nullptr;
+    bool mayBeEmpty = false; // an installer passes its properties, set or not
 };
 
 const Option kOptions[] = {
@@ -35,6 +39,12 @@ const Option kOptions[] = {
     {L"--force", nullptr, &Command::force},
     {L"--errors", nullptr, &Command::errorsOnly},
     {L"--follow", nullptr, &Command::follow},
+    {L"--json", nullptr, &Command::json},
+    {L"--program", &Command::program, nullptr, nullptr, 0, nullptr, &Command::programArgs},
+    {L"--share", &Command::shareName, &Command::share},
+    {L"--keep-printed-jobs", nullptr, &Command::keepPrintedJobs},
+    {L"--ports", &Command::ports, nullptr, nullptr, 0, nullptr, nullptr, true},
+    {L"--jobs", &Command::jobs, nullptr, nullptr, 0, nullptr, nullptr, true},
     {L"--timeout", nullptr, nullptr, &Command::timeoutSeconds, 86400,
      L"whole seconds from 1 to 86400"},
     {L"--lines", nullptr, nullptr, &Command::lines, 999999, L"a count from 1 to 999999"},
@@ -75,21 +85,28 @@ Synopsis ReadSynopsis(const Subcommand& sub) {
     words >> word >> word >> synopsis.name; // "usage: zelport NAME"
     int depth = 0;
     bool value = false; // the word is the value of the option before it
+    bool rest = false;  // and what follows it is that option's
     while (words >> word) {
-        const bool opens = word.front() == L'[', closes = word.back() == L']';
-        const std::wstring bare = word.substr(opens, word.size() - opens - closes);
-        depth += opens;
+        depth += static_cast<int>(std::count(word.begin(), word.end(), L'['));
+        const size_t start = word.find_first_not_of(L'[');
+        const std::wstring bare = word.substr(start, word.find_first_of(L"[]=", start) - start);
         if (bare.rfind(L"--", 0) == 0) {
+            const Option* option = FindOption(bare);
             synopsis.options.push_back(bare);
             if (depth == 0) {
                 synopsis.required.push_back(bare);
             }
-            value = FindOption(bare) && !FindOption(bare)->flag;
-        } else if (!std::exchange(value, false)) {
+            value = option && option->text && !option->flag;
+            rest = option && option->rest;
+        } else if (std::exchange(value, false)) {
+            if (rest) {
+                break;
+            }
+        } else {
             synopsis.minPositional += depth == 0;
             ++synopsis.maxPositional;
         }
-        depth -= closes;
+        depth -= static_cast<int>(std::count(word.begin(), word.end(), L']'));
     }
     return synopsis;
 }
@@ -97,18 +114,23 @@ Synopsis ReadSynopsis(const Subcommand& sub) {
 const std::vector<Subcommand>& Subcommands() {
     static const std::vector<Subcommand> subcommands = {
         {RunInstall,
-         L"usage: zelport install [--dll DLL]\n"
+         L"usage: zelport install [--dll DLL] [--ports PORT,...] [--jobs DIR]\n"
          L"Registers the port monitor \"Tessivane 3 Monitor\" with the spooler (Windows x64).\n"
          L"The DLL must already be in the system folder; --dll names another file there\n"
-         L"(default Brambleworth.Zel.3.PortMon.x64.dll). Needs administrative rights.\n"},
+         L"(default Brambleworth.Zel.3.PortMon.x64.dll). Needs administrative rights.\n"
+         L"--ports adds the ports named (those there already stay as they are); --jobs\n"
+         L"gives them the zel-dispatch.exe beside zelport.exe as print dispatcher, filing\n"
+         L"jobs in DIR. The installer passes its ZELPORTS and ZELJOBS properties here.\n"},
         {RunUninstall,
          L"usage: zelport uninstall\n"
          L"Removes the port monitor \"Tessivane 3 Monitor\" from the spooler. Refuses while a\n"
          L"printer uses one of its ports: delete those printers first.\n"},
         {RunPorts,
-         L"usage: zelport ports\n"
+         L"usage: zelport ports [--json] [--dir DIR]\n"
          L"Lists the ports of \"Tessivane 3 Monitor\", one a line: name, description and\n"
-         L"print dispatcher command, separated by tabs.\n"},
+         L"print dispatcher command, separated by tabs. With --json one JSON document with\n"
+         L"each port's settings, printers and log, as status --json has them (docs/\n"
+         L"operations.md); DIR names the logs' folder as for status.\n"},
         {RunAddPort,
          L"usage: zelport add-port [NAME] [--force]\n"
          L"Adds a port. Without NAME the monitor's own user interface picks the next free\n"
@@ -118,19 +140,30 @@ const std::vector<Subcommand>& Subcommands() {
         {RunDeletePort, L"usage: zelport delete-port NAME\n"
                         L"Deletes a port of \"Tessivane 3 Monitor\". No printer may use it.\n"},
         {RunSetDispatcher,
-         L"usage: zelport set-dispatcher PORT COMMAND [--force]\n"
+         L"usage: zelport set-dispatcher PORT [COMMAND] [--force] [--program PATH [ARGS...]]\n"
          L"Sets the command that starts the print dispatcher for the port's jobs (the\n"
-         L"port's \"PrintDispatcherFilePath\"). The monitor appends the job's message to\n"
-         L"it; quote a program path that has blanks, for example:\n"
-         L"  zelport set-dispatcher ZEL_3_PORT1: \"\\\"C:\\Program Files\\Zel\\zel-dispatch.exe\\\""
-         L" --out C:\\Jobs\"\n"
-         L"An unquoted command with blanks whose first word is no .exe is refused unless\n"
+         L"port's \"PrintDispatcherFilePath\"); the monitor appends the job's message to it.\n"
+         L"With --program, zelport quotes PATH itself and adds ARGS (everything after PATH,\n"
+         L"each quoted when it needs it); a PATH that does not exist is refused unless\n"
+         L"--force, which goes before --program. The same line works in cmd and PowerShell:\n"
+         L"  zelport set-dispatcher ZEL_3_PORT1: --program \"C:\\Program Files\\Zel "
+         L"PortMon\\zel-dispatch.exe\" --out C:\\Jobs\n"
+         L"COMMAND is the whole command as one argument, used as it stands; a program path\n"
+         L"with blanks then carries its own quotes, in cmd for example:\n"
+         L"  zelport set-dispatcher ZEL_3_PORT1: \"\\\"C:\\Program Files\\Zel "
+         L"PortMon\\zel-dispatch.exe\\\" --out C:\\Jobs\"\n"
+         L"An unquoted COMMAND with blanks whose first word is no .exe is refused unless\n"
          L"--force.\n"},
         {RunAddPrinter,
-         L"usage: zelport add-printer NAME --port PORT [--driver DRIVER]\n"
+         L"usage: zelport add-printer NAME --port PORT [--driver DRIVER] [--share[=SHARENAME]]\n"
+         L"                           [--keep-printed-jobs]\n"
          L"Creates a printer on the port with an installed PostScript driver (default\n"
          L"\"Microsoft PS Class Driver\"), the print processor winprint and RAW data.\n"
-         L"Under Wine a missing driver is installed as Wine's PostScript driver.\n"},
+         L"Under Wine a missing driver is installed as Wine's PostScript driver. --share\n"
+         L"shares it on the network (under NAME, or SHARENAME); --keep-printed-jobs keeps\n"
+         L"each job in the queue after it was printed, so that one whose hand-off failed\n"
+         L"can be restarted (docs/operations.md). A printer NAME that exists already on\n"
+         L"PORT is left as it is; on another port it is refused.\n"},
         {RunPrint, L"usage: zelport print FILE --printer PRINTER [--document NAME]\n"
                    L"Sends the file unchanged (RAW) as one job. The document name defaults to the\n"
                    L"file's name.\n"},
@@ -148,11 +181,14 @@ const std::vector<Subcommand>& Subcommands() {
                  L"warning and error lines; --follow then prints new lines as they come (Ctrl+C\n"
                  L"ends). The log is in the spooler's temporary folder (C:\\Windows\\Temp on\n"
                  L"Windows, this process's own under Wine) unless DIR names another.\n"},
-        {RunStatus, L"usage: zelport status [PORT] [--dir DIR]\n"
-                    L"Shows the monitor's registration and library, and for each port (or PORT):\n"
-                    L"description, print dispatcher and whether its program exists, printers, log\n"
-                    L"size and the log's last error line. Exit code 5 when something needs doing;\n"
-                    L"each problem gets a line on stderr that says what to do.\n"},
+        {RunStatus,
+         L"usage: zelport status [PORT] [--json] [--dir DIR]\n"
+         L"Checks that the Spooler service runs, then shows the monitor's registration and\n"
+         L"library, and for each port (or PORT): description, print dispatcher and whether\n"
+         L"its program exists, printers, the log's size and last-write time and the error\n"
+         L"lines it got since the port's last completed job. Exit code 5 when something\n"
+         L"needs doing; each problem gets a line on stderr that says what to do. --json\n"
+         L"writes one JSON document instead (docs/operations.md), with the same exit codes.\n"},
     };
     return subcommands;
 }
@@ -189,26 +225,34 @@ std::wstring ParseRest(const Synopsis& sub, const std::vector<std::wstring>& arg
         const std::wstring name = arg.substr(0, equals);
         const Option* option = FindOption(name);
         if (!option || std::count(sub.options.begin(), sub.options.end(), name) == 0 ||
-            (option->flag && equals != std::wstring::npos)) {
+            (option->flag && !option->text && equals != std::wstring::npos)) {
             return L"unknown option '" + name + L"' for " + sub.name;
         }
         if (option->flag) {
             command.*option->flag = true;
+        }
+        if (option->flag && equals == std::wstring::npos) {
             continue;
         }
         std::wstring value;
-        if (equals != std::wstring::npos) {
+        bool given = equals != std::wstring::npos;
+        if (given) {
             value = arg.substr(equals + 1);
         } else if (i + 1 < args.size()) {
             value = args[++i];
+            given = true;
         }
-        if (value.empty()) {
+        if (!given || (value.empty() && !option->mayBeEmpty)) {
             return name + L" needs a value";
         }
         if (option->text) {
             command.*option->text = value;
         } else if (!zeltools::ParseNumber(value, 1, option->max, command.*option->number)) {
             return name + L" takes " + option->rule + L", not '" + value + L"'";
+        }
+        if (option->rest) {
+            command.*option->rest = std::vector<std::wstring>(args.begin() + i + 1, args.end());
+            break;
         }
     }
     for (const std::wstring& required : sub.required) {

@@ -34,9 +34,17 @@ struct Command {
     std::wstring dll;
     unsigned long timeoutSeconds = 120;
     unsigned long lines = 20;
-    bool errorsOnly = false; // log --errors
-    bool follow = false;     // log --follow
-    bool force = false;      // add-port, set-dispatcher: skip the guard rails
+    bool errorsOnly = false;               // log --errors
+    bool follow = false;                   // log --follow
+    bool force = false;                    // add-port, set-dispatcher: skip the guard rails
+    bool json = false;                     // ports, status: one JSON document for scripts
+    std::wstring program;                  // set-dispatcher --program PATH
+    std::vector<std::wstring> programArgs; // and what follows it
+    bool share = false;                    // add-printer --share[=NAME]
+    std::wstring shareName;
+    bool keepPrintedJobs = false; // add-printer
+    std::wstring ports;           // install --ports A:,B: (may be empty: none)
+    std::wstring jobs;            // install --jobs DIR: their dispatcher's output
 };
 
 struct ParsedArgs {

@@ -4,6 +4,8 @@
 #include <winspool.h>
 #include <winsplp.h>
 
+#include <sstream>
+
 #include "common/Process.h"
 #include "common/Registry.h"
 #include "common/Spooler.h"
@@ -39,8 +41,10 @@ void RefuseUnlessForced(const Command& command, const std::wstring& problem,
 }
 
 // Removing a port under a printer would leave the printer on a port that no
-// longer exists: `what` fails, naming each "<printer> (<port>)".
-void RefuseWhilePrinted(const std::vector<std::wstring>& ports, const std::wstring& what) {
+// longer exists: `what` fails while `them` (the ports) are in use, naming each
+// "<printer> (<port>)".
+void RefuseWhilePrinted(const std::vector<std::wstring>& ports, const std::wstring& what,
+                        const wchar_t* them) {
     std::vector<zeltools::PrinterOnPort> printers;
     if (!zeltools::PrintersOnPorts(ports, printers)) {
         FailLast(L"cannot list the printers");
@@ -50,7 +54,7 @@ void RefuseWhilePrinted(const std::vector<std::wstring>& ports, const std::wstri
         users += (users.empty() ? L"" : L", ") + user.printer + L" (" + user.port + L")";
     }
     if (!users.empty()) {
-        Fail(what + L" while printers use its ports: " + users, ERROR_PRINT_MONITOR_IN_USE);
+        Fail(what + L" while printers use " + them + L": " + users, ERROR_PRINT_MONITOR_IN_USE);
     }
 }
 
@@ -111,6 +115,53 @@ std::wstring DispatcherCommandProblem(const std::wstring& command) {
            L"(\"\\\"C:\\Program Files\\...\\zel-dispatch.exe\\\" --out DIR\")";
 }
 
+namespace {
+
+// install --ports: each port's key as the monitor's AddPort makes it (the
+// monitor reads its ports from the registry on every call), so that it works
+// while the spooler cannot load the monitor yet; a port there already keeps
+// its settings.
+void AddPortKeys(const Command& command) {
+    std::wstring dispatcher;
+    if (!command.jobs.empty()) {
+        wchar_t self[MAX_PATH] = {};
+        std::wstring folder(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+        folder.erase(folder.find_last_of(L'\\') + 1);
+        dispatcher = Quote(folder + L"zel-dispatch.exe") + L" --out " +
+                     zeltools::QuoteArgument(command.jobs);
+    }
+    std::wistringstream list(command.ports);
+    for (std::wstring port; std::getline(list, port, L',');) {
+        port.erase(port.find_last_not_of(L" \t") + 1);
+        port.erase(0, port.find_first_not_of(L" \t"));
+        if (port.empty()) {
+            continue;
+        }
+        RefuseUnlessForced(command, PortNameProblem(port), L"refusing port name " + Quote(port),
+                           ERROR_INVALID_NAME, L"adds it all the same");
+        zeltools::ScopedKey key;
+        DWORD disposition = 0;
+        LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, nullptr, 0,
+                                      KEY_ALL_ACCESS, nullptr, key.Out(), &disposition);
+        if (status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
+            status = zeltools::SetString(key.Get(), Registry::kDescriptionValue,
+                                         Registry::kPortDescription);
+        }
+        if (status == ERROR_SUCCESS && !dispatcher.empty()) {
+            status =
+                zeltools::SetString(key.Get(), Registry::kPrintDispatcherFilePathValue, dispatcher);
+        }
+        if (status != ERROR_SUCCESS) {
+            Fail(L"cannot add port " + Quote(port), static_cast<unsigned long>(status));
+        }
+        Out((disposition == REG_CREATED_NEW_KEY ? L"added port " : L"port ") + port +
+            (disposition == REG_CREATED_NEW_KEY ? L"" : L" already exists") +
+            (dispatcher.empty() ? L"" : L"; it dispatches with: " + dispatcher) + L"\n");
+    }
+}
+
+} // namespace
+
 int RunInstall(const Command& command) {
     std::wstring name = Registry::kMonitorName;
     std::wstring environment = kEnvironment;
@@ -120,11 +171,13 @@ int RunInstall(const Command& command) {
         DWORD error = GetLastError();
         if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
             Out(L"monitor " + Quote(name) + L" is already installed\n");
+            AddPortKeys(command);
             return kExitOk;
         }
         Fail(L"cannot install monitor " + Quote(name) + L" from " + dll, error);
     }
     Out(L"installed monitor " + Quote(name) + L" (" + dll + L")\n");
+    AddPortKeys(command);
     return kExitOk;
 }
 
@@ -135,31 +188,15 @@ int RunUninstall(const Command&) {
     // changed anything. The monitor's ports from its own registry keys: the
     // spooler's port list would have to load the monitor to answer.
     RefuseWhilePrinted(zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath),
-                       L"cannot remove monitor " + Quote(name));
+                       L"cannot remove monitor " + Quote(name), L"its ports");
     if (!DeleteMonitorW(nullptr, &environment[0], &name[0])) {
+        if (GetLastError() == ERROR_UNKNOWN_PRINT_MONITOR) {
+            Out(L"monitor " + Quote(name) + L" is not installed\n");
+            return kExitOk;
+        }
         FailLast(L"cannot remove monitor " + Quote(name));
     }
     Out(L"removed monitor " + Quote(name) + L"\n");
-    return kExitOk;
-}
-
-int RunPorts(const Command&) {
-    std::vector<zeltools::SpoolerPort> ports;
-    if (!zeltools::ListSpoolerPorts(ports)) {
-        FailLast(L"cannot list the spooler's ports");
-    }
-    for (const zeltools::SpoolerPort& port : ports) {
-        if (port.monitor != Registry::kMonitorName) {
-            continue;
-        }
-        std::wstring dispatcher;
-        zeltools::ScopedKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port.name).c_str(), 0, KEY_READ,
-                          key.Out()) == ERROR_SUCCESS) {
-            zeltools::QueryString(key.Get(), Registry::kPrintDispatcherFilePathValue, dispatcher);
-        }
-        Out(port.name + L"\t" + port.description + L"\t" + dispatcher + L"\n");
-    }
     return kExitOk;
 }
 
@@ -175,13 +212,22 @@ int RunAddPort(const Command& command) {
                        ERROR_INVALID_NAME, L"adds it all the same");
     zeltools::ScopedPrinter xcv;
     OpenXcv(xcv, L"XcvMonitor " + monitor);
-    SendXcv(xcv.Get(), L"AddPort", port, L"cannot add port " + Quote(port));
+    try {
+        SendXcv(xcv.Get(), L"AddPort", port, L"cannot add port " + Quote(port));
+    } catch (const Failure& failure) {
+        if (failure.code != ERROR_PRINTER_ALREADY_EXISTS) {
+            throw;
+        }
+        Out(L"port " + port + L" already exists\n");
+        return kExitOk;
+    }
     Out(port + L"\n");
     return kExitOk;
 }
 
 int RunDeletePort(const Command& command) {
     const std::wstring& port = command.positional[0];
+    RefuseWhilePrinted({port}, L"cannot delete port " + Quote(port), L"it");
     zeltools::ScopedPrinter xcv;
     OpenXcv(xcv, L"XcvPort " + port);
     SendXcv(xcv.Get(), L"DeletePort", port, L"cannot delete port " + Quote(port));
@@ -191,16 +237,40 @@ int RunDeletePort(const Command& command) {
 
 int RunSetDispatcher(const Command& command) {
     const std::wstring& port = command.positional[0];
-    const std::wstring& dispatcher = command.positional[1];
-    // The value is the start of a command line, used as it stands.
-    RefuseUnlessForced(command, DispatcherCommandProblem(dispatcher),
-                       L"refusing print dispatcher " + Quote(dispatcher), ERROR_BAD_PATHNAME,
-                       L"sets it all the same");
+    if (command.positional.size() != (command.program.empty() ? 2u : 1u)) {
+        throw Failure{L"set-dispatcher takes PORT COMMAND or PORT --program PATH [ARGS...] "
+                      L"(see zelport set-dispatcher --help)",
+                      ERROR_INVALID_PARAMETER, kExitUsage};
+    }
+    std::wstring dispatcher;
+    if (command.program.empty()) {
+        dispatcher = command.positional[1];
+        // The value is the start of a command line, used as it stands.
+        RefuseUnlessForced(command, DispatcherCommandProblem(dispatcher),
+                           L"refusing print dispatcher " + Quote(dispatcher), ERROR_BAD_PATHNAME,
+                           L"sets it all the same");
+    } else {
+        const bool exists = GetFileAttributesW(command.program.c_str()) != INVALID_FILE_ATTRIBUTES;
+        RefuseUnlessForced(command, exists ? L"" : L"no such file",
+                           L"refusing print dispatcher program " + Quote(command.program),
+                           ERROR_FILE_NOT_FOUND, L"sets it all the same");
+        dispatcher = Quote(command.program);
+        for (const std::wstring& argument : command.programArgs) {
+            dispatcher += L" " + zeltools::QuoteArgument(argument);
+        }
+    }
     zeltools::ScopedKey key;
-    LONG status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, KEY_SET_VALUE, key.Out());
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0,
+                                KEY_QUERY_VALUE | KEY_SET_VALUE, key.Out());
     if (status == ERROR_FILE_NOT_FOUND) {
         Fail(L"no Tessivane 3 port named " + Quote(port), static_cast<unsigned long>(status));
+    }
+    std::wstring current;
+    if (status == ERROR_SUCCESS &&
+        zeltools::QueryString(key.Get(), Registry::kPrintDispatcherFilePathValue, current) &&
+        current == dispatcher) {
+        Out(port + L" already dispatches with: " + dispatcher + L"\n");
+        return kExitOk;
     }
     if (status != ERROR_SUCCESS ||
         (status = zeltools::SetString(key.Get(), Registry::kPrintDispatcherFilePathValue,

@@ -1,6 +1,6 @@
 #pragma once
 
-// The monitor and its ports: install, uninstall, ports, add-port, delete-port,
+// The monitor and its ports: install, uninstall, add-port, delete-port,
 // set-dispatcher, and the guard rails that refuse what an administrator should
 // think twice about.
 
@@ -12,7 +12,6 @@ namespace zelport {
 
 int RunInstall(const Command& command);
 int RunUninstall(const Command& command);
-int RunPorts(const Command& command);
 int RunAddPort(const Command& command);
 int RunDeletePort(const Command& command);
 int RunSetDispatcher(const Command& command);

@@ -23,20 +23,9 @@ bool StartsWith(const std::string& text, const char* prefix) {
 }
 
 // The first port a printer prints to, or empty when it cannot be asked.
-std::wstring PrinterPort(const std::wstring& printerName) {
-    zeltools::ScopedPrinter printer;
-    std::wstring name = printerName;
-    std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    const auto get = [&printer](BYTE* data, DWORD size, DWORD* needed, DWORD*) {
-        return GetPrinterW(printer.Get(), 2, data, size, needed);
-    };
-    if (!OpenPrinterW(&name[0], printer.Out(), nullptr) ||
-        !zeltools::SpoolerList(get, buffer, returned) || buffer.empty()) {
-        return std::wstring();
-    }
-    const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
-    std::wstring ports = info->pPortName ? info->pPortName : L"";
+std::wstring PrinterPort(const std::wstring& printer) {
+    std::wstring ports;
+    zeltools::PrinterPortList(printer, ports);
     return ports.substr(0, ports.find(L','));
 }
 
@@ -59,6 +48,18 @@ std::vector<std::string> LastLines(const std::vector<std::string>& lines, std::s
         }
     }
     return picked;
+}
+
+std::vector<std::string> ErrorsSinceLastJob(const std::vector<std::string>& lines) {
+    std::vector<std::string> errors;
+    for (const std::string& line : lines) {
+        if (line.find("EndDocPort: #987: done") != std::string::npos) {
+            errors.clear();
+        } else if (StartsWith(line, kErrorTag)) {
+            errors.push_back(line);
+        }
+    }
+    return errors;
 }
 
 std::string LastErrorLine(const std::vector<std::string>& lines) {

@@ -31,6 +31,10 @@ bool IsProblemLine(const std::string& line);
 std::vector<std::string> LastLines(const std::vector<std::string>& lines, std::size_t count,
                                    bool problemsOnly);
 
+// The error lines after the last one that says a job was done (all of them
+// when none does): what went wrong since the port last worked.
+std::vector<std::string> ErrorsSinceLastJob(const std::vector<std::string>& lines);
+
 // The last error line, or empty.
 std::string LastErrorLine(const std::vector<std::string>& lines);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "common/Registry.h"
 #include "common/Spooler.h"
 #include "common/Text.h"
+#include "common/Wine.h"
 #include "registry/RegistryLayout.h"
 #include "zelport/Failure.h"
 #include "zelport/Monitor.h"
@@ -21,26 +23,159 @@ namespace zelport {
 namespace {
 
 using namespace Brambleworth::Zel;
+using Json = nlohmann::ordered_json;
 using zeltools::Err;
 using zeltools::Out;
+using zeltools::ToUtf8;
 
-// The registered monitor's library as the spooler names it, or empty.
-std::wstring RegisteredMonitorDll() {
+// What zelport finds out about one port.
+struct PortState {
+    std::wstring name;
+    bool exists = false; // its registry key
+    std::wstring description, dispatcher, program;
+    bool programFound = false;
+    std::vector<std::wstring> printers;
+    std::wstring log; // the log's path
+    bool logWritten = false;
+    unsigned long long logSize = 0;
+    std::wstring logTime;                  // last written, UTC
+    std::vector<std::string> recentErrors; // since the port's last completed job
+};
+
+bool ProgramExists(const std::wstring& program) {
+    if (program.find_first_of(L"\\/:") != std::wstring::npos) {
+        return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    wchar_t found[MAX_PATH] = {};
+    return SearchPathW(nullptr, program.c_str(), L".exe", MAX_PATH, found, nullptr) != 0;
+}
+
+// Each problem, with what to do about it, goes into `problems`.
+PortState ReadPort(const std::wstring& port, const std::wstring& logFolder,
+                   std::vector<std::wstring>& problems) {
+    PortState state;
+    state.name = port;
+    zeltools::ScopedKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, KEY_READ, key.Out()) !=
+        ERROR_SUCCESS) {
+        problems.push_back(L"no Tessivane 3 port named " + Quote(port) +
+                           L": zelport ports lists them");
+        return state;
+    }
+    state.exists = true;
+    zeltools::QueryString(key.Get(), Registry::kDescriptionValue, state.description);
+    zeltools::QueryString(key.Get(), Registry::kPrintDispatcherFilePathValue, state.dispatcher);
+    if (state.dispatcher.empty()) {
+        problems.push_back(L"port " + port + L" has no print dispatcher: zelport set-dispatcher " +
+                           port + L" COMMAND");
+    } else {
+        state.program = zeltools::CommandProgram(state.dispatcher);
+        state.programFound = ProgramExists(state.program);
+        if (!state.programFound) {
+            problems.push_back(L"the print dispatcher's program " + Quote(state.program) +
+                               L" of port " + port + L" does not exist: zelport set-dispatcher " +
+                               port + L" with the program's full path, quoted");
+        }
+    }
+    std::vector<zeltools::PrinterOnPort> users;
+    if (!zeltools::PrintersOnPorts({port}, users)) {
+        problems.push_back(zeltools::ErrorText(L"cannot list the printers", GetLastError()));
+    }
+    for (const zeltools::PrinterOnPort& user : users) {
+        state.printers.push_back(user.printer);
+    }
+    state.log = PortLogName(logFolder, port);
+    zeltools::ScopedHandle log;
+    FILETIME written{};
+    SYSTEMTIME utc{};
+    if (zeltools::OpenShared(state.log, log)) {
+        state.logWritten = true;
+        state.logSize = zeltools::FileSize(log);
+        if (GetFileTime(log.Get(), nullptr, nullptr, &written) &&
+            FileTimeToSystemTime(&written, &utc)) {
+            state.logTime = zeltools::IsoTime(utc);
+        }
+        state.recentErrors = ErrorsSinceLastJob(zeltools::SplitLines(zeltools::ReadFrom(log, 0)));
+    }
+    return state;
+}
+
+void WriteText(const PortState& port) {
+    if (!port.exists) {
+        return;
+    }
+    std::wstring text = L"port " + port.name + L"\n  description: " + port.description + L"\n";
+    text += L"  dispatcher: " + (port.dispatcher.empty() ? L"(none)" : port.dispatcher) + L"\n";
+    if (!port.dispatcher.empty()) {
+        text +=
+            L"  program: " + port.program + (port.programFound ? L" (found)\n" : L" (NOT FOUND)\n");
+    }
+    std::wstring printers;
+    for (const std::wstring& printer : port.printers) {
+        printers += (printers.empty() ? L"" : L", ") + printer;
+    }
+    text += L"  printers: " + (printers.empty() ? std::wstring(L"(none)") : printers) + L"\n";
+    if (!port.logWritten) {
+        Out(text + L"  log: " + port.log + L" (not written yet)\n");
+        return;
+    }
+    text += L"  log: " + port.log + L", " + std::to_wstring(port.logSize) + L" bytes, written " +
+            (port.logTime.empty() ? L"(unknown)" : port.logTime) + L"\n";
+    text += L"  errors since the last completed job:" +
+            std::wstring(port.recentErrors.empty() ? L" (none)" : L"") + L"\n";
+    for (const std::string& line : port.recentErrors) {
+        text += L"    " + FromLatin1(line) + L"\n";
+    }
+    Out(text);
+}
+
+Json ToJson(const PortState& port) {
+    Json printers = Json::array(), errors = Json::array();
+    for (const std::wstring& printer : port.printers) {
+        printers.push_back(ToUtf8(printer));
+    }
+    for (const std::string& line : port.recentErrors) {
+        errors.push_back(ToUtf8(FromLatin1(line)));
+    }
+    const auto text = [](const std::wstring& value) {
+        return value.empty() ? Json() : Json(ToUtf8(value));
+    };
+    return {{"name", ToUtf8(port.name)},
+            {"exists", port.exists},
+            {"description", text(port.description)},
+            {"dispatcher", text(port.dispatcher)},
+            {"program", text(port.program)},
+            {"programFound", port.programFound},
+            {"printers", printers},
+            {"log",
+             {{"path", ToUtf8(port.log)},
+              {"size", port.logWritten ? Json(port.logSize) : Json()},
+              {"lastWrite", text(port.logTime)}}},
+            {"recentErrors", errors}};
+}
+
+void WriteJson(const Json& json) {
+    Out(zeltools::FromUtf8(json.dump(2, ' ', false, Json::error_handler_t::replace)) + L"\n");
+}
+
+// The registered monitor's library as the spooler names it, empty when it is
+// not registered; false with the last error set when the spooler cannot say.
+bool RegisteredMonitorDll(std::wstring& dll) {
     std::vector<BYTE> buffer;
     DWORD count = 0;
     const auto list = [](BYTE* data, DWORD size, DWORD* needed, DWORD* returned) {
         return EnumMonitorsW(nullptr, 2, data, size, needed, returned);
     };
     if (!zeltools::SpoolerList(list, buffer, count)) {
-        return std::wstring();
+        return false;
     }
     const auto* monitors = reinterpret_cast<const MONITOR_INFO_2W*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
         if (monitors[i].pName && std::wstring(monitors[i].pName) == Registry::kMonitorName) {
-            return monitors[i].pDLLName ? monitors[i].pDLLName : L"?";
+            dll = monitors[i].pDLLName ? monitors[i].pDLLName : L"?";
         }
     }
-    return std::wstring();
+    return true;
 }
 
 std::wstring FileVersion(const std::wstring& path) {
@@ -51,101 +186,104 @@ std::wstring FileVersion(const std::wstring& path) {
     UINT length = 0;
     if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
         !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info) {
-        return L"no version information";
+        return std::wstring();
     }
-    return L"version " + std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
+    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
            std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
            std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
            std::to_wstring(LOWORD(info->dwFileVersionLS));
 }
 
-bool ProgramExists(const std::wstring& program) {
-    if (program.find_first_of(L"\\/:") != std::wstring::npos) {
-        return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-    wchar_t found[MAX_PATH] = {};
-    return SearchPathW(nullptr, program.c_str(), L".exe", MAX_PATH, found, nullptr) != 0;
-}
+} // namespace
 
-// One port's part of the status; each problem goes into `problems`.
-void ReportPort(const std::wstring& port, const std::wstring& logFolder,
-                std::vector<std::wstring>& problems) {
-    std::wstring description;
-    std::wstring dispatcher;
-    zeltools::ScopedKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, KEY_READ, key.Out()) !=
-        ERROR_SUCCESS) {
-        problems.push_back(L"no Tessivane 3 port named " + Quote(port) +
-                           L": zelport ports lists them");
-        return;
+int RunPorts(const Command& command) {
+    std::vector<zeltools::SpoolerPort> ports;
+    if (!zeltools::ListSpoolerPorts(ports)) {
+        FailLast(L"cannot list the spooler's ports");
     }
-    zeltools::QueryString(key.Get(), Registry::kDescriptionValue, description);
-    zeltools::QueryString(key.Get(), Registry::kPrintDispatcherFilePathValue, dispatcher);
-    Out(L"port " + port + L"\n  description: " + description + L"\n");
-    if (dispatcher.empty()) {
-        Out(L"  dispatcher: (none)\n");
-        problems.push_back(L"port " + port + L" has no print dispatcher: zelport set-dispatcher " +
-                           port + L" COMMAND");
-    } else {
-        const std::wstring program = zeltools::CommandProgram(dispatcher);
-        const bool exists = ProgramExists(program);
-        Out(L"  dispatcher: " + dispatcher + L"\n  program: " + program +
-            (exists ? L" (found)\n" : L" (NOT FOUND)\n"));
-        if (!exists) {
-            problems.push_back(L"the print dispatcher's program " + Quote(program) + L" of port " +
-                               port + L" does not exist: zelport set-dispatcher " + port +
-                               L" with the program's full path, quoted");
+    const std::wstring folder = PortLogFolder(command.dir);
+    Json json = Json::array();
+    std::vector<std::wstring> ignored;
+    for (const zeltools::SpoolerPort& port : ports) {
+        if (port.monitor != Registry::kMonitorName) {
+            continue;
+        }
+        const PortState state = ReadPort(port.name, folder, ignored);
+        if (command.json) {
+            json.push_back(ToJson(state));
+        } else {
+            Out(port.name + L"\t" + port.description + L"\t" + state.dispatcher + L"\n");
         }
     }
-    std::vector<zeltools::PrinterOnPort> users;
-    if (!zeltools::PrintersOnPorts({port}, users)) {
-        problems.push_back(zeltools::ErrorText(L"cannot list the printers", GetLastError()));
+    if (command.json) {
+        WriteJson({{"ports", json}});
     }
-    std::wstring printers;
-    for (const zeltools::PrinterOnPort& user : users) {
-        printers += (printers.empty() ? L"" : L", ") + user.printer;
-    }
-    Out(L"  printers: " + (printers.empty() ? std::wstring(L"(none)") : printers) + L"\n");
-    const std::wstring path = PortLogName(logFolder, port);
-    zeltools::ScopedHandle log;
-    if (!zeltools::OpenShared(path, log)) {
-        Out(L"  log: " + path + L" (not written yet)\n");
-        return;
-    }
-    Out(L"  log: " + path + L", " + std::to_wstring(zeltools::FileSize(log)) + L" bytes\n");
-    const std::string last = LastErrorLine(zeltools::SplitLines(zeltools::ReadFrom(log, 0)));
-    Out(L"  last error: " + (last.empty() ? std::wstring(L"(none)") : FromLatin1(last)) + L"\n");
+    return kExitOk;
 }
-
-} // namespace
 
 int RunStatus(const Command& command) {
     std::vector<std::wstring> problems;
-    const std::wstring monitor = Registry::kMonitorName;
-    const std::wstring dll = RegisteredMonitorDll();
-    if (dll.empty()) {
-        Out(L"monitor " + Quote(monitor) + L": not registered\n");
-        problems.push_back(L"monitor " + Quote(monitor) +
-                           L" is not registered: zelport install (as an administrator)");
+    Json json;
+    const auto report = [&](const std::wstring& text) {
+        if (!command.json) {
+            Out(text);
+        }
+    };
+    // Wine's spooler runs inside each program that prints: there is no
+    // service to ask.
+    if (!zeltools::RunningUnderWine() && zeltools::SpoolerServiceState() != SERVICE_RUNNING) {
+        problems.push_back(L"the Spooler service is not running: start it with \"net start "
+                           L"spooler\" (PowerShell: Start-Service Spooler) as an administrator");
+        json["spooler"] = "not running";
     } else {
-        Out(L"monitor " + Quote(monitor) + L": registered (" + dll + L")\n");
-        try {
-            const std::wstring library = MonitorLibrary(monitor);
-            Out(L"library: " + library + L" (" + FileVersion(library) + L")\n");
-        } catch (const Failure& failure) {
-            problems.push_back(failure.what + L": " + zeltools::SystemText(failure.code));
+        const std::wstring monitor = Registry::kMonitorName;
+        std::wstring dll, library, version;
+        if (!RegisteredMonitorDll(dll)) {
+            problems.push_back(
+                zeltools::ErrorText(L"cannot list the spooler's monitors", GetLastError()));
+        } else if (dll.empty()) {
+            report(L"monitor " + Quote(monitor) + L": not registered\n");
+            problems.push_back(L"monitor " + Quote(monitor) +
+                               L" is not registered: zelport install (as an administrator)");
+        } else {
+            report(L"monitor " + Quote(monitor) + L": registered (" + dll + L")\n");
+            try {
+                library = MonitorLibrary(monitor);
+                version = FileVersion(library);
+                report(L"library: " + library + L" (" +
+                       (version.empty() ? L"no version information" : L"version " + version) +
+                       L")\n");
+            } catch (const Failure& failure) {
+                problems.push_back(failure.what + L": " + zeltools::SystemText(failure.code));
+            }
+        }
+        json["spooler"] = "running";
+        json["monitor"] = {{"name", ToUtf8(monitor)},
+                           {"registered", !dll.empty()},
+                           {"dll", dll.empty() ? Json() : Json(ToUtf8(dll))},
+                           {"library", library.empty() ? Json() : Json(ToUtf8(library))},
+                           {"version", version.empty() ? Json() : Json(ToUtf8(version))}};
+        const std::wstring folder = PortLogFolder(command.dir);
+        json["ports"] = Json::array();
+        for (const std::wstring& port :
+             command.positional.empty()
+                 ? zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath)
+                 : command.positional) {
+            const PortState state = ReadPort(port, folder, problems);
+            if (command.json) {
+                json["ports"].push_back(ToJson(state));
+            } else {
+                WriteText(state);
+            }
         }
     }
-    const std::wstring folder = PortLogFolder(command.dir);
-    std::vector<std::wstring> ports =
-        command.positional.empty()
-            ? zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, Registry::kPortsKeyPath)
-            : command.positional;
-    for (const std::wstring& port : ports) {
-        ReportPort(port, folder, problems);
-    }
+    json["problems"] = Json::array();
     for (const std::wstring& problem : problems) {
         Err(L"zelport: " + problem + L"\n");
+        json["problems"].push_back(ToUtf8(problem));
+    }
+    if (command.json) {
+        WriteJson(json);
     }
     return problems.empty() ? kExitOk : kExitProblems;
 }
