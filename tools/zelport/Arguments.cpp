@@ -166,7 +166,7 @@ const std::vector<Subcommand>& Subcommands() {
          L"PORT is left as it is; on another port it is refused.\n"},
         {RunPrint, L"usage: zelport print FILE --printer PRINTER [--document NAME]\n"
                    L"Sends the file unchanged (RAW) as one job. The document name defaults to the\n"
-                   L"file's name.\n"},
+                   L"file's name without its extension (C:\\in\\memo.ps prints as \"memo\").\n"},
         {RunSubmit,
          L"usage: zelport submit FILE --printer PRINTER [--document NAME] [--dir DIR]\n"
          L"                      [--timeout SECONDS]\n"
