@@ -1,22 +1,11 @@
 #include "harness/PortSupport.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "common/Text.h"
 #include "harness/TestRegistry.h"
 
 namespace zeltest {
-
-std::string ReadFileBytes(const std::wstring& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    std::ofstream(path.c_str(), std::ios::binary).write(bytes.data(), bytes.size());
-}
 
 bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -7,13 +7,16 @@
 
 #include <string>
 
+#include "common/Files.h"
 #include "harness/SpoolerHarness.h"
 
 namespace zeltest {
 
 // Whole contents of a file; empty when it does not exist.
-std::string ReadFileBytes(const std::wstring& path);
-void WriteBytes(const std::wstring& path, const std::string& bytes);
+using zeltools::ReadFileBytes;
+inline void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    zeltools::WriteFileBytes(path, bytes, CREATE_ALWAYS);
+}
 bool FileExists(const std::wstring& path);
 std::wstring TempDirectory();
 

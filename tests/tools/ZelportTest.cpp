@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ProgramRun.h"
+#include "common/Process.h"
 #include "common/Text.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
@@ -120,15 +121,6 @@ ProgramResult Zelport(const std::wstring& arguments) {
     return RunProgram(Quoted(ProgramDirectory() + L"zelport.exe") + L" " + arguments);
 }
 
-// One argv entry holding `text`, inner quotes escaped.
-std::wstring AsArgument(const std::wstring& text) {
-    std::wstring escaped;
-    for (wchar_t c : text) {
-        escaped += c == L'"' ? L"\\\"" : std::wstring(1, c);
-    }
-    return Quoted(escaped);
-}
-
 // The line zelport writes to stderr when a system call fails.
 std::string Error(const std::wstring& what, DWORD code) {
     return ToUtf8(L"zelport: " + what + L": " + zeltools::SystemText(code) + L" (" +
@@ -203,11 +195,12 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
     for (const auto& c : dispatchers) {
         std::wstring dispatcher = Quoted(ProgramDirectory() + L"zel-dispatch.exe") + c.options;
         if (!c.options.empty()) {
-            ASSERT_EQ(Zelport(L"set-dispatcher ZELTOOLS_P: " + AsArgument(dispatcher)).exitCode,
+            ASSERT_EQ(Zelport(L"set-dispatcher ZELTOOLS_P: " + zeltools::QuoteArgument(dispatcher))
+                          .exitCode,
                       0u);
         }
         ProgramResult run = Zelport(L"print " + file + printer + L" --document " +
-                                    AsArgument(L"Memo \"A\" \u00e9"));
+                                    zeltools::QuoteArgument(L"Memo \"A\" \u00e9"));
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         if (c.exitCode == 0) {
             EXPECT_EQ(run.out.rfind("job ", 0), 0u) << run.out;
@@ -357,7 +350,7 @@ TEST_F(ZelportProgram, AdministratorsSession) {
                ERROR_PATH_NOT_FOUND) +
              "zelport: the monitor writes it once the port has been opened; --dir names another "
              "folder\n"},
-        {L"set-dispatcher ZEL_3_PORT1: " + AsArgument(dispatcher), 0,
+        {L"set-dispatcher ZEL_3_PORT1: " + zeltools::QuoteArgument(dispatcher), 0,
          ToUtf8(L"ZEL_3_PORT1: dispatches with: " + dispatcher + L"\n")},
         // The same command from its parts: zelport quotes the program itself.
         {L"set-dispatcher ZEL_3_PORT1: --program " +
