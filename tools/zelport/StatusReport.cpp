@@ -230,8 +230,10 @@ int RunStatus(const Command& command) {
         }
     };
     // Wine's spooler runs inside each program that prints: there is no
-    // service to ask.
-    if (!zeltools::RunningUnderWine() && zeltools::SpoolerServiceState() != SERVICE_RUNNING) {
+    // service to ask. A service that cannot be asked is left to the checks
+    // below, which then say what fails.
+    const DWORD spooler = zeltools::RunningUnderWine() ? 0 : zeltools::SpoolerServiceState();
+    if (spooler != 0 && spooler != SERVICE_RUNNING) {
         problems.push_back(L"the Spooler service is not running: start it with \"net start "
                            L"spooler\" (PowerShell: Start-Service Spooler) as an administrator");
         json["spooler"] = "not running";
