@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -37,27 +38,15 @@ TEST(Error, FrameValuesAndFallbacks) {
     EXPECT_STREQ(frameless.Function(), "");
 }
 
-// The kinds of exception a body can throw, in the order of the expectations.
-void Raise(int kind) {
-    switch (kind) {
-    case 0:
-        throw Error(30, "f", 90, 5, "");
-    case 1:
-        throw FramelessError();
-    case 2:
-        throw std::bad_alloc();
-    case 3:
-        throw 0xC0000017UL; // no-memory status
-    case 4:
-        throw 1802UL;
-    case 5:
-        throw std::runtime_error("x");
-    default:
-        throw 3;
-    }
-}
-
 TEST(Guards, EachKindOfEntryPointConvertsEveryExceptionByItsOwnRule) {
+    // The kinds of exception a body can throw, in the order of the expectations.
+    const std::exception_ptr thrown[] = {std::make_exception_ptr(Error(30, "f", 90, 5, "")),
+                                         std::make_exception_ptr(FramelessError()),
+                                         std::make_exception_ptr(std::bad_alloc()),
+                                         std::make_exception_ptr(0xC0000017UL), // no-memory status
+                                         std::make_exception_ptr(1802UL),
+                                         std::make_exception_ptr(std::runtime_error("x")),
+                                         std::make_exception_ptr(3)};
     using Guard = BOOL (*)(std::function<BOOL()>);
     struct Row {
         const char* guard;
@@ -80,16 +69,10 @@ TEST(Guards, EachKindOfEntryPointConvertsEveryExceptionByItsOwnRule) {
         for (int kind = 0; kind < 7; ++kind) {
             SetLastError(kPoison);
             if (row.run) {
-                EXPECT_FALSE(row.run([&]() -> BOOL {
-                    Raise(kind);
-                    return TRUE;
-                }));
+                EXPECT_FALSE(row.run([&]() -> BOOL { std::rethrow_exception(thrown[kind]); }));
                 EXPECT_EQ(GetLastError(), row.expected[kind]) << row.guard << " / " << kind;
             } else {
-                EXPECT_EQ(GuardXcvCommand([&]() -> DWORD {
-                              Raise(kind);
-                              return 0;
-                          }),
+                EXPECT_EQ(GuardXcvCommand([&]() -> DWORD { std::rethrow_exception(thrown[kind]); }),
                           row.expected[kind])
                     << row.guard << " / " << kind;
                 EXPECT_EQ(GetLastError(), kPoison);
