@@ -1,20 +1,21 @@
 // The transceive channel as the spooler calls it, with the recording registry
-// table behind the monitor handle.
+// table behind the monitor handle, and the names of ports and channels.
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <winspool.h>
-
 #include <cstring>
+#include <locale>
 #include <string>
 #include <vector>
 
+#include "admin/PortNames.h"
 #include "admin/XcvContext.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
 #include "monitor/Guards.h"
 
+using namespace Brambleworth::Zel;
+using namespace Brambleworth::Zel::PortMon;
 using namespace zeltest;
 
 namespace {
@@ -91,7 +92,7 @@ TEST_F(XcvDataPortTest, RefusalsBeforeAnyWork) {
 }
 
 TEST_F(XcvDataPortTest, ForeignOrNullHandlesAreRefused) {
-    Brambleworth::Zel::PortMon::XcvContext foreign{63, nullptr, SERVER_ALL_ACCESS};
+    XcvContext foreign{63, nullptr, SERVER_ALL_ACCESS};
     for (HANDLE handle : {static_cast<HANDLE>(nullptr), static_cast<HANDLE>(&foreign)}) {
         EXPECT_EQ(Send(handle, L"MonitorUI", nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
         EXPECT_FALSE(M().pfnXcvClosePort(handle));
@@ -99,7 +100,7 @@ TEST_F(XcvDataPortTest, ForeignOrNullHandlesAreRefused) {
     }
     EXPECT_EQ(foreign.tag, 63u) << "a foreign record must not be touched";
     // A record with the monitor's tag (64) is taken: here refused for want of the right.
-    Brambleworth::Zel::PortMon::XcvContext own{64, nullptr, 0};
+    XcvContext own{64, nullptr, 0};
     EXPECT_EQ(Send(&own, L"AddPort", nullptr), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
@@ -197,7 +198,6 @@ TEST_F(XcvDataPortTest, PortNameIsReadOnlyWithinTheCount) {
 // The existence check's own failures carry no system code; they must not
 // read as ERROR_SUCCESS, which would tell the client that a port was added.
 TEST(XcvCommandGuard, ExistenceCheckFailuresNeverReadAsSuccess) {
-    using Brambleworth::Zel::Error;
     const char* check = "Brambleworth::Zel::PortMon::PortExistsInt";
     struct Case {
         Error error;
@@ -208,7 +208,24 @@ TEST(XcvCommandGuard, ExistenceCheckFailuresNeverReadAsSuccess) {
         {Error(1, check, 156, 0, ""), ERROR_INTERNAL_ERROR},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Brambleworth::Zel::GuardXcvCommand([&]() -> DWORD { throw c.error; }), c.expected)
+        EXPECT_EQ(GuardXcvCommand([&]() -> DWORD { throw c.error; }), c.expected)
             << "code " << c.error.Code();
     }
+}
+
+// Generated names ignore the user's locale, whose grouping would print 1000
+// as "1'000".
+TEST(PortNames, GeneratedAndTransceiveNames) {
+    struct GroupingPunct : std::numpunct<wchar_t> {
+        wchar_t do_thousands_sep() const override { return L'\''; }
+        std::string do_grouping() const override { return "\3"; }
+    };
+    const std::locale previous =
+        std::locale::global(std::locale(std::locale::classic(), new GroupingPunct));
+    EXPECT_EQ(Narrow(GeneratedPortName(1000)), "ZEL_3_PORT1000:");
+    std::locale::global(previous);
+
+    EXPECT_EQ(Narrow(XcvPrinterName(nullptr, L"XcvPort", L"ZEL_3_PORT1:")),
+              ",XcvPort ZEL_3_PORT1:");
+    EXPECT_EQ(Narrow(XcvPrinterName(L"\\\\host", L"XcvMonitor", L"M")), "\\\\host\\,XcvMonitor M");
 }
