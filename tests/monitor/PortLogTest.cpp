@@ -88,7 +88,7 @@ TEST_F(PortLogFile, LinesAreLatin1WithCrLfAndFlushedAtOnce) {
             NormalLine("EndDocPort", 1, "a\r\nb"));
 }
 
-TEST_F(PortLogFile, CharacterAboveLatin1CutsTheLineAndSilencesThePort) {
+TEST_F(PortLogFile, CharacterAboveLatin1OrNoFileSilenceThePort) {
     auto port = std::make_unique<PortContext>(nullptr, kPort);
     WriteLogLine(*port, kOpenPortName, 599, LogLevel::Normal, 0, L"...");
     WriteLogLine(*port, kWritePortName, 879, LogLevel::Normal, 0, L"before\u0100after");
@@ -115,14 +115,13 @@ TEST_F(PortLogFile, CharacterAboveLatin1CutsTheLineAndSilencesThePort) {
     EXPECT_EQ(ReadPortLog(kPort), cut + NormalLine("OpenPort", 1, "a") +
                                       NormalLine("OpenPort", 2, "b") +
                                       NormalLine("OpenPort", 3, "c"));
-}
 
-TEST_F(PortLogFile, FileThatCannotBeOpenedLeavesASilentButWorkingPort) {
-    const std::wstring port = L"no such dir\\PORT";
-    PortContext context(nullptr, port.c_str());
+    // A log file that cannot be opened leaves a silent but working port.
+    const std::wstring unopened = L"no such dir\\PORT";
+    PortContext context(nullptr, unopened.c_str());
     WriteLogLine(context, kOpenPortName, 599, LogLevel::Normal, 0, L"...");
-    EXPECT_FALSE(FileExists(PortLogPath(port)));
-    EXPECT_EQ(context.portName, port);
+    EXPECT_FALSE(FileExists(PortLogPath(unopened)));
+    EXPECT_EQ(context.portName, unopened);
 }
 
 } // namespace
