@@ -166,16 +166,14 @@ TEST_F(EnumPortsTest, PacksFromTheEndAtEveryBufferSize) {
     EXPECT_TRUE(direct.ok);
     EXPECT_EQ(direct.returned, 3u);
     EXPECT_TRUE(Rec().Calls().empty());
-}
 
-// A port whose key does not open is listed with an empty description.
-TEST_F(EnumPortsTest, APortKeyThatDoesNotOpenMeansNoDescription) {
-    ScopedPorts ports({L"P1:", L"P2:"});
-    BYTE buffer[512];
+    // A port whose key does not open is listed with an empty description.
+    ScopedPorts two({L"P1:", L"P2:"});
+    BYTE listed[512];
     Rec().Inject(RegFn::OpenKey, ERROR_ACCESS_DENIED, 1);
-    Result r = Call(2, buffer, sizeof buffer);
+    Result r = Call(2, listed, sizeof listed);
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.returned, 2u);
-    EXPECT_EQ(ReadAt(Pointer(buffer, 2)), L"");
-    EXPECT_EQ(ReadAt(Pointer(buffer + 32, 2)), kDescription);
+    EXPECT_EQ(ReadAt(Pointer(listed, 2)), L"");
+    EXPECT_EQ(ReadAt(Pointer(listed + 32, 2)), kDescription);
 }

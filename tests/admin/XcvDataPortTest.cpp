@@ -35,9 +35,8 @@ protected:
         std::vector<BYTE> output(16, 0xAB);
         DWORD needed = kPoison;
         if (size == kPoison) {
-            size = input ? static_cast<DWORD>((wcslen(static_cast<const wchar_t*>(input)) + 1) *
-                                              sizeof(wchar_t))
-                         : 0;
+            size =
+                input ? static_cast<DWORD>(wcslen(static_cast<const wchar_t*>(input)) * 2 + 2) : 0;
         }
         SetLastError(kPoison);
         DWORD result =
@@ -68,8 +67,7 @@ TEST_F(XcvDataPortTest, RefusalsBeforeAnyWork) {
     ScopedPorts ports;
     struct Case {
         ACCESS_MASK access;
-        const wchar_t* command;
-        const wchar_t* input;
+        const wchar_t *command, *input;
         DWORD expected;
     } cases[] = {
         {SERVER_ALL_ACCESS, L"addport", L"P:", ERROR_INVALID_PARAMETER},
@@ -110,8 +108,7 @@ TEST_F(XcvDataPortTest, ForeignOrNullHandlesAreRefused) {
 TEST_F(XcvDataPortTest, RegistryOutcomes) {
     struct Case {
         const char* what;
-        const wchar_t* command;
-        const wchar_t* port;
+        const wchar_t *command, *port;
         RegFn fn;
         LONG injected; // 0: nothing injected
         DWORD expected;
