@@ -12,7 +12,6 @@
 
 #include "job/JobFixture.h"
 #include "job/JobOperations.h"
-#include "monitor/EntryPoints.h"
 #include "monitor/Guards.h"
 #include "monitor/PortContext.h"
 
@@ -223,13 +222,13 @@ TEST_F(JobStart, ClosePortInTheMiddleOfAJobReleasesEverythingAndKeepsTheFile) {
 }
 
 // The two job guards' own rows (an Error's row is seen through the entry
-// points), white-box on a port of this process: log line, job key value, last
+// points), white-box on the started job's port: log line, job key value, last
 // error and clean-up.
 struct FramelessError : Error {
     FramelessError() = default;
 };
 
-TEST(JobGuards, EachCaughtFailureEndsTheJob) {
+TEST_F(JobStart, EachCaughtFailureInAJobGuardEndsTheJob) {
     struct Case {
         bool jobEnd;
         int kind; // in `raised`
@@ -243,14 +242,10 @@ TEST(JobGuards, EachCaughtFailureEndsTheJob) {
     const std::exception_ptr raised[] = {std::make_exception_ptr(FramelessError()),
                                          std::make_exception_ptr(std::bad_alloc()),
                                          std::make_exception_ptr(std::runtime_error("?"))};
-    ScopedPorts ports({kPort});
+    PortContext& port = Port(Handle());
     for (const Case& c : cases) {
         ScopedJobKey key(L"3333333333333333");
-        DeletePortLog(kPort);
-        PortContext port(SpoolerHarness::Instance().Init(), kPort);
-        std::wstring document = L"#%3333333333333333#%";
-        DOC_INFO_1W info{document.data(), nullptr, nullptr};
-        ASSERT_TRUE(PortMon::StartDocPort(&port, nullptr, 1, 1, reinterpret_cast<LPBYTE>(&info)));
+        ASSERT_TRUE(Start(L"#%3333333333333333#%"));
         const std::wstring ps = port.psFilePath;
         const std::string before = ReadPortLog(kPort);
 
