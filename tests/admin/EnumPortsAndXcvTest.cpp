@@ -50,10 +50,8 @@ protected:
     void TearDown() override { Rec().ExpectTidyAndClear(); }
     static RecordingRegistry& Rec() { return RecordingRegistry::Instance(); }
     static const MONITOR2& M() { return SpoolerHarness::Instance().Monitor(); }
-};
 
-class EnumPortsTest : public AdminTest {
-protected:
+    // EnumPorts with the outputs and the last error poisoned.
     Result Call(DWORD level, BYTE* buffer, DWORD size,
                 HANDLE monitor = SpoolerHarness::Instance().MonitorHandle(),
                 LPWSTR server = nullptr) {
@@ -63,7 +61,40 @@ protected:
         r.lastError = GetLastError();
         return r;
     }
+
+    // One command with the output side and the last error poisoned; port names
+    // go in as the spooler passes them, with their NUL, unless `size` is given.
+    // Nothing is ever output.
+    DWORD Send(HANDLE xcv, const wchar_t* command, const void* input, DWORD size = kPoison) {
+        std::vector<BYTE> output(16, 0xAB);
+        DWORD needed = kPoison;
+        if (size == kPoison) {
+            size = input ? DWORD(wcslen(static_cast<const wchar_t*>(input)) * 2 + 2) : 0;
+        }
+        SetLastError(kPoison);
+        DWORD result =
+            M().pfnXcvDataPort(xcv, command, static_cast<BYTE*>(const_cast<void*>(input)), size,
+                               output.data(), static_cast<DWORD>(output.size()), &needed);
+        lastError_ = GetLastError();
+        EXPECT_EQ(needed, kPoison);
+        EXPECT_EQ(output, std::vector<BYTE>(16, 0xAB));
+        return result;
+    }
+
+    // The same on a channel of its own; its object name is not consulted.
+    DWORD Run(ACCESS_MASK access, const wchar_t* command, const void* input, DWORD size = kPoison) {
+        HANDLE xcv = nullptr;
+        EXPECT_TRUE(M().pfnXcvOpenPort(SpoolerHarness::Instance().MonitorHandle(), L"ZEL_3_PORT7:",
+                                       access, &xcv));
+        DWORD result = Send(xcv, command, input, size);
+        EXPECT_TRUE(M().pfnXcvClosePort(xcv));
+        return result;
+    }
+
+    DWORD lastError_ = 0;
 };
+using EnumPortsTest = AdminTest;
+using XcvDataPortTest = AdminTest;
 
 // Calls that list nothing: no ports is not an error (though an empty list
 // still wants a buffer); a level other than 1 or 2 is refused, and so is,
@@ -186,41 +217,6 @@ TEST_F(EnumPortsTest, PacksFromTheEndAtEveryBufferSize) {
     EXPECT_EQ(ReadAt(Pointer(listed, 2)), L"");
     EXPECT_EQ(ReadAt(Pointer(listed + 32, 2)), kDescription);
 }
-
-class XcvDataPortTest : public AdminTest {
-protected:
-    // One command with the output side and the last error poisoned; port names
-    // go in as the spooler passes them, with their NUL, unless `size` is given.
-    // Nothing is ever output.
-    DWORD Send(HANDLE xcv, const wchar_t* command, const void* input, DWORD size = kPoison) {
-        std::vector<BYTE> output(16, 0xAB);
-        DWORD needed = kPoison;
-        if (size == kPoison) {
-            size =
-                input ? static_cast<DWORD>(wcslen(static_cast<const wchar_t*>(input)) * 2 + 2) : 0;
-        }
-        SetLastError(kPoison);
-        DWORD result =
-            M().pfnXcvDataPort(xcv, command, static_cast<BYTE*>(const_cast<void*>(input)), size,
-                               output.data(), static_cast<DWORD>(output.size()), &needed);
-        lastError_ = GetLastError();
-        EXPECT_EQ(needed, kPoison);
-        EXPECT_EQ(output, std::vector<BYTE>(16, 0xAB));
-        return result;
-    }
-
-    // The same on a channel of its own; its object name is not consulted.
-    DWORD Run(ACCESS_MASK access, const wchar_t* command, const void* input, DWORD size = kPoison) {
-        HANDLE xcv = nullptr;
-        EXPECT_TRUE(M().pfnXcvOpenPort(SpoolerHarness::Instance().MonitorHandle(), L"ZEL_3_PORT7:",
-                                       access, &xcv));
-        DWORD result = Send(xcv, command, input, size);
-        EXPECT_TRUE(M().pfnXcvClosePort(xcv));
-        return result;
-    }
-
-    DWORD lastError_ = 0;
-};
 
 // Commands refused before the registry or the spooler's port list is
 // consulted, the right checked before the input; the last error stays alone.
