@@ -46,6 +46,13 @@ protected:
 // Only the spooler's table lets failures be injected.
 class MonitorRegFailures : public MonitorRegTest {};
 
+// advapi32's RegEnumKeyW, with every key after the first refused.
+using EnumKeyFn = LONG(WINAPI*)(HKEY, DWORD, LPWSTR, DWORD);
+EnumKeyFn g_enumKey = nullptr;
+LONG WINAPI EnumKeyFailingAfterOne(HKEY key, DWORD index, LPWSTR name, DWORD size) {
+    return index == 0 ? g_enumKey(key, index, name, size) : ERROR_ACCESS_DENIED;
+}
+
 } // namespace
 
 TEST_P(MonitorRegTest, QueryValueReadsStringsAsStored) {
@@ -158,25 +165,15 @@ INSTANTIATE_TEST_SUITE_P(Modes, MonitorRegTest, ::testing::Values(true, false),
                          });
 INSTANTIATE_TEST_SUITE_P(SpoolerTable, MonitorRegFailures, ::testing::Values(true));
 
-namespace {
-// advapi32's RegEnumKeyW, with every key after the first refused.
-using EnumKeyFn = LONG(WINAPI*)(HKEY, DWORD, LPWSTR, DWORD);
-EnumKeyFn g_enumKey = nullptr;
-LONG WINAPI EnumKeyFailingAfterOne(HKEY key, DWORD index, LPWSTR name, DWORD size) {
-    return index == 0 ? g_enumKey(key, index, name, size) : ERROR_ACCESS_DENIED;
-}
-} // namespace
-
 // Listing replaces the list; a listing that fails part way leaves none. Once
 // released, listing fails with ERROR_INVALID_HANDLE and leaves the list alone.
 TEST(RegKey, ListsSubKeysOnlyWhileItHoldsARecord) {
-    const std::wstring path = L"Software\\Brambleworth Inc.\\Zel\\3\\RegKeyTest";
-    DeleteTree(HKEY_LOCAL_MACHINE, path);
+    DeleteTree(HKEY_LOCAL_MACHINE, kTestKey);
     for (const wchar_t* sub : {L"ZEL_3_PORT1:", L"zel_3_port2:"}) {
-        CreateKey(HKEY_LOCAL_MACHINE, path + L"\\" + sub);
+        CreateKey(HKEY_LOCAL_MACHINE, kTestKey + L"\\" + sub);
     }
     HKEY raw;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &raw), 0);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0, KEY_ALL_ACCESS, &raw), 0);
     RegKey key;
     key.CreateRef(raw);
     NameList names{L"stale"};
@@ -201,5 +198,5 @@ TEST(RegKey, ListsSubKeysOnlyWhileItHoldsARecord) {
     EXPECT_FALSE(key.EnumSubKeys(names));
     EXPECT_EQ(key.LastResult(), ERROR_INVALID_HANDLE);
     EXPECT_EQ(names.size(), 2u) << "the list is left alone";
-    DeleteTree(HKEY_LOCAL_MACHINE, path);
+    DeleteTree(HKEY_LOCAL_MACHINE, kTestKey);
 }
