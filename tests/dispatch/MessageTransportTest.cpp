@@ -27,10 +27,10 @@ const std::string kSendFrame = "1 Brambleworth::Zel::PortMon::MessageTransport::
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
-        HANDLE process = nullptr;
-        ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process));
-        KernelHandle own(process);
-        port_.userToken = KernelHandle(PrimaryToken(process));
+        KernelHandle own;
+        ASSERT_TRUE(
+            OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, own.Receive()));
+        port_.userToken = KernelHandle(PrimaryToken(own.Get()));
         port_.documentName = L"Quarterly report";
         port_.psFilePath = L"C:\\users\\root\\Temp\\ps12AB.tmp";
     }

@@ -223,19 +223,16 @@ TEST_F(JobEnd, JobIsHandedOnAfterTheSpoolerIsTold) {
             L"set 1 17 0 1 " + std::to_wstring(JOB_CONTROL_SENT_TO_PRINTER) + L", file " + file,
             L"close 1"};
     };
-    const std::vector<std::wstring> printerCalls = toldWith(L"open");
     struct Case {
-        const wchar_t* document;
-        const wchar_t* handedOnAs; // null: a solicited job
-        const wchar_t* printer;
+        const wchar_t *document, *handedOnAs, *printer; // handedOnAs null: a solicited job
         bool failedWrite;
         std::vector<std::wstring> calls;
     };
     const Case cases[] = {
-        {L"Invoice #%00ff00ff00ff00ff#%", nullptr, L"Zel Test Printer", false, printerCalls},
+        {L"Invoice #%00ff00ff00ff00ff#%", nullptr, L"Zel Test Printer", false, toldWith(L"open")},
         {kSolicited, nullptr, L"Zel Test Printer", true, toldWith(L"closed")},
         {L"Microsoft Word - Q3 \"final\"", L"Q3 \"final\"", L"Zel Test Printer", false,
-         printerCalls},
+         toldWith(L"open")},
         {L"Plain", L"Plain", L"Gone", false, {L"open Gone"}},
     };
     for (const Case& c : cases) {
