@@ -126,10 +126,9 @@ TEST(PortLogLine, ComposesEachPieceExactly) {
     for (const auto& [code, text] : codes) {
         EXPECT_EQ(FormatSystemErrorCode(code), text) << code;
     }
-    // An error line describes frame zero; its system text is the system's own
-    // (compared in the file below), none for 0 or a code the system lacks.
-    EXPECT_EQ(ComposeErrorLine("S", 367, "Cannot create", 2, L"T"),
-              L"ERROR  : S: #367: Cannot create: ; SEC: 0x000002: T\n");
+    // An error line describes frame zero (with a message and a code: in the
+    // file below); its system text is the system's own, none for 0 or a code
+    // the system lacks.
     EXPECT_EQ(ComposeErrorLine("S", 367, "Cannot", 0, L"T"), L"ERROR  : S: #367: Cannot: \n");
     EXPECT_EQ(ComposeErrorLine("S", 976, "", 2, L"T"), L"ERROR  : S: #976; SEC: 0x000002: T\n");
     EXPECT_EQ(ComposeErrorLine("S", 0, "m", 2, L"T"), L"");
