@@ -201,15 +201,14 @@ TEST_F(EnumPortsTest, PacksFromTheEndAtEveryBufferSize) {
     }
     // Without a monitor handle or a server name it reads the registry directly.
     Rec().Clear();
-    std::vector<BYTE> buffer(62);
-    Result direct = Call(1, buffer.data(), 62, nullptr);
+    BYTE listed[512];
+    Result direct = Call(1, listed, sizeof listed, nullptr);
     EXPECT_TRUE(direct.ok);
     EXPECT_EQ(direct.returned, 3u);
     EXPECT_TRUE(Rec().Calls().empty());
 
     // A port whose key does not open is listed with an empty description.
     ScopedPorts two({L"P1:", L"P2:"});
-    BYTE listed[512];
     Rec().Inject(RegFn::OpenKey, ERROR_ACCESS_DENIED, 1);
     Result r = Call(2, listed, sizeof listed);
     ASSERT_TRUE(r.ok);
