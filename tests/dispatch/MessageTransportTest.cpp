@@ -96,8 +96,7 @@ TEST(DispatcherCommandLine, ComposedExactly) {
     const std::wstring controls(L"\0\x01\x1f", 3);
     struct Case {
         std::wstring command, document, path, expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"disp.exe", L"Report 7", path,
          L"disp.exe Zel::Create::Plain \"Report 7\" \"C:\\T\\ps1.tmp\""},
         // The command is copied as stored: its own quotes and arguments stay ahead.

@@ -88,8 +88,7 @@ TEST_F(JobEnd, EveryFailureFailsTheJob) {
         std::function<void()> arrange;
         std::string logTail;
         bool solicited = false;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"dispatcher fails", [&] { SetDispatcher(1); },
          kLaunching + "ERROR  : Brambleworth::Zel::PortMon::MessageTransport::Send: #386" +
              SecPiece(1, "0x000001") + "\r\n"},
@@ -227,8 +226,7 @@ TEST_F(JobEnd, JobIsHandedOnAfterTheSpoolerIsTold) {
         const wchar_t *document, *handedOnAs, *printer; // handedOnAs null: a solicited job
         bool failedWrite;
         std::vector<std::wstring> calls;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"Invoice #%00ff00ff00ff00ff#%", nullptr, L"Zel Test Printer", false, toldWith(L"open")},
         {kSolicited, nullptr, L"Zel Test Printer", true, toldWith(L"closed")},
         {L"Microsoft Word - Q3 \"final\"", L"Q3 \"final\"", L"Zel Test Printer", false,

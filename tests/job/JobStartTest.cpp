@@ -125,8 +125,7 @@ TEST_F(JobStart, DocumentNameAndPrinterFromTheCall) {
         DWORD level;
         bool withInfo;
         const wchar_t *document, *printer, *expectedDocument;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {3, true, L"Memo", L"P", L"Memo"},
         {4, true, L"Memo", L"P", L"Document"}, // level 4 means no record
         {1, false, L"Memo", L"P", L"Document"},
@@ -231,8 +230,7 @@ struct FramelessError : Error {
 TEST_F(JobStart, EachCaughtFailureInAJobGuardEndsTheJob) {
     struct Case {
         bool jobEnd;
-        int kind; // in `raised`
-        int line;
+        int kind, line; // kind: the index in `raised`
         DWORD errorCode;
     } cases[] = {{false, 0, 0, 0},
                  {false, 1, 852, 2},

@@ -61,8 +61,7 @@ TEST(Guards, EachKindOfEntryPointConvertsEveryExceptionByItsOwnRule) {
         const char* guard;
         Guard run; // null: the command guard, whose result is the number
         DWORD expected[7];
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"OpenPort",
          [](auto body) { return GuardPortOpen(body); },
          {1359, 1359, 8, 8, 1359, 1359, 1359}},
@@ -105,9 +104,8 @@ TEST(PortLogLine, ComposesEachPieceExactly) {
         std::uint32_t systemError;
         const wchar_t* message;
         std::wstring expected;
-    };
-    // Tags, system text and line ends are seen in the file below.
-    const Case cases[] = {
+    } cases[] = {
+        // Tags, system text and line ends are seen in the file below.
         {"F", 3, 3, 0, L"m", L"F: #3: m\n"}, // unknown level: no tag
         {"F", 12, 0, 0, nullptr, L"       : F: #12\n"},
         {"F", 12, 1, 0, L"", L"WARNING: F: #12: \n"},
