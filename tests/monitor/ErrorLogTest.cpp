@@ -56,21 +56,17 @@ TEST(Guards, EachKindOfEntryPointConvertsEveryExceptionByItsOwnRule) {
                                          std::make_exception_ptr(1802UL),
                                          std::make_exception_ptr(std::runtime_error("x")),
                                          std::make_exception_ptr(3)};
-    using Guard = BOOL (*)(std::function<BOOL()>);
+    using Body = std::function<BOOL()>;
     struct Row {
         const char* guard;
-        Guard run; // null: the command guard, whose result is the number
+        BOOL (*run)(Body&&); // null: the command guard, whose result is the number
         DWORD expected[7];
     } rows[] = {
-        {"OpenPort",
-         [](auto body) { return GuardPortOpen(body); },
-         {1359, 1359, 8, 8, 1359, 1359, 1359}},
+        {"OpenPort", GuardPortOpen<Body>, {1359, 1359, 8, 8, 1359, 1359, 1359}},
         {"EnumPorts/XcvOpenPort",
-         [](auto body) { return GuardSilent(body); },
+         GuardSilent<Body>,
          {kPoison, kPoison, kPoison, kPoison, kPoison, kPoison, kPoison}},
-        {"user interface",
-         [](auto body) { return GuardUserInterface(body); },
-         {5, 0, 8, 0xC0000017, 1802, 1359, 1359}},
+        {"user interface", GuardUserInterface<Body>, {5, 0, 8, 0xC0000017, 1802, 1359, 1359}},
         {"XcvDataPort (result, last error untouched)", nullptr, {5, 0, 8, 1359, 1359, 1359, 1359}},
     };
     for (const Row& row : rows) {
