@@ -1,55 +1,51 @@
 // The dispatcher's command line, composed exactly; starting the dispatcher:
-// its exit code, its start-up record, and the failures to start it.
+// its exit code, its start-up record, the failures to start it, and the job
+// end's bound on its wait.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "dispatch/DispatcherMessage.h"
 #include "dispatch/MessageTransport.h"
+#include "harness/PortSupport.h"
 #include "harness/TestDispatcher.h"
 #include "harness/TestRegistry.h"
 #include "monitor/Error.h"
 #include "monitor/PortContext.h"
-#include "dispatch/DispatcherMessage.h"
 
 namespace {
 
 using Brambleworth::Zel::Error;
-using Brambleworth::Zel::PortMon::BuildDispatcherCommandLine;
-using Brambleworth::Zel::PortMon::KernelHandle;
-using Brambleworth::Zel::PortMon::MessageTransport;
-using Brambleworth::Zel::PortMon::PortContext;
+using namespace Brambleworth::Zel::PortMon;
 using namespace zeltest;
 
-constexpr const char* kSendName = "Brambleworth::Zel::PortMon::MessageTransport::Send";
-
-// An Error to copy a caught one into.
-struct CaughtError : Error {
-    CaughtError() = default;
-};
+const std::string kSendFrame = "1 Brambleworth::Zel::PortMon::MessageTransport::Send";
 
 // A port object carrying a job as StartDocPort leaves it, with a primary token
 // of the test program's own user.
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
-        HANDLE process = nullptr;
-        ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process));
-        KernelHandle own(process);
-        port_.userToken = KernelHandle(PrimaryToken(process));
+        KernelHandle own;
+        ASSERT_TRUE(
+            OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, own.Receive()));
+        port_.userToken = KernelHandle(PrimaryToken(own.Get()));
         port_.documentName = L"Quarterly report";
         port_.psFilePath = L"C:\\users\\root\\Temp\\ps12AB.tmp";
     }
 
-    // True when Send threw, with the error copied into `caught`.
-    bool SendCatching(const std::wstring& command, Error& caught) {
+    // "returned", or the thrown error's frame count, function, code, line,
+    // message and (last) system error.
+    std::string Send(const std::wstring& command) {
         try {
             MessageTransport::Send(command, port_);
-        } catch (const Error& error) {
-            caught = error;
-            return true;
+            return "returned";
+        } catch (const Error& e) {
+            return std::to_string(e.FrameCount()) + " " + e.Function() + " " +
+                   std::to_string(e.Code()) + " " + std::to_string(e.Line()) + " " + e.message() +
+                   " " + std::to_string(e.SystemError());
         }
-        return false;
     }
 
     PortContext port_{nullptr, L"ZEL_TEST_TRANSPORT:"};
@@ -62,16 +58,8 @@ TEST_F(Transport, ExitCodeDecidesAndNothingOfTheDispatcherIsKept) {
     for (DWORD exitCode : {0ul, 1ul, STILL_ACTIVE, 0xC0000005ul}) {
         const bool fails = exitCode != 0 && exitCode != STILL_ACTIVE;
         const std::wstring command = DispatcherCommand(record_.Path(), exitCode);
-        CaughtError error;
-        ASSERT_EQ(SendCatching(command, error), fails);
-        if (fails) {
-            ASSERT_EQ(error.FrameCount(), 1);
-            EXPECT_EQ(error.Code(), 6u);
-            EXPECT_EQ(error.Line(), 386u);
-            EXPECT_STREQ(error.Function(), kSendName);
-            EXPECT_EQ(error.SystemError(), exitCode);
-            EXPECT_EQ(error.message(), "");
-        }
+        EXPECT_EQ(Send(command),
+                  fails ? kSendFrame + " 6 386  " + std::to_string(exitCode) : "returned");
         const DispatcherRecord record = ReadDispatcherRecord(record_.Path());
         EXPECT_EQ(record.commandLine, command + L" Zel::Create::Plain \"Quarterly report\" "
                                                 L"\"C:\\users\\root\\Temp\\ps12AB.tmp\"");
@@ -93,20 +81,11 @@ TEST_F(Transport, DispatcherThatCannotStartIsError44WithTheSystemsCode) {
         if (!withToken) {
             port_.userToken.Close();
         }
-        CaughtError error;
-        ASSERT_TRUE(SendCatching(withToken ? L"\"C:\\no\\such\\dispatcher.exe\" x"
-                                           : DispatcherCommand(record_.Path(), 0),
-                                 error));
-        ASSERT_EQ(error.FrameCount(), 1);
-        EXPECT_EQ(error.Code(), 44u);
-        EXPECT_EQ(error.Line(), 367u);
-        EXPECT_STREQ(error.Function(), kSendName);
-        EXPECT_EQ(error.message(), "Cannot create print dispatcher process");
-        if (withToken) {
-            EXPECT_EQ(error.SystemError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-        } else {
-            EXPECT_NE(error.SystemError(), 0u);
-        }
+        const std::string thrown = Send(withToken ? L"\"C:\\no\\such\\dispatcher.exe\" x"
+                                                  : DispatcherCommand(record_.Path(), 0));
+        const std::string frame = kSendFrame + " 44 367 Cannot create print dispatcher process ";
+        ASSERT_EQ(thrown.rfind(frame, 0), 0u) << thrown;
+        EXPECT_TRUE(withToken ? thrown == frame + "2" : thrown != frame + "0") << thrown;
         EXPECT_FALSE(ReadDispatcherRecord(record_.Path()).present);
     }
 }
@@ -117,8 +96,7 @@ TEST(DispatcherCommandLine, ComposedExactly) {
     const std::wstring controls(L"\0\x01\x1f", 3);
     struct Case {
         std::wstring command, document, path, expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"disp.exe", L"Report 7", path,
          L"disp.exe Zel::Create::Plain \"Report 7\" \"C:\\T\\ps1.tmp\""},
         // The command is copied as stored: its own quotes and arguments stay ahead.
@@ -141,6 +119,53 @@ TEST(DispatcherCommandLine, ComposedExactly) {
     for (const Case& c : cases) {
         EXPECT_EQ(BuildDispatcherCommandLine(c.command, c.document, c.path), c.expected);
     }
+}
+
+constexpr const wchar_t* kPort = L"ZEL_SLOW_DISPATCHER";
+
+// Takes a minute by design, so it runs as a CTest entry of its own (label
+// "slow"); the main entry leaves it out.
+TEST(SlowDispatcher, JobEndReturnsAfterTheBoundAndLeavesItRunning) {
+    ScopedPorts ports({kPort});
+    DeletePortLog(kPort);
+    ScopedRecordFile record;
+    const std::wstring eventName = L"ZelSlowDispatcher-" + std::to_wstring(GetCurrentProcessId());
+    KernelHandle release(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    const std::wstring command = DispatcherCommand(record.Path(), 0, L"@" + eventName);
+    SetString(HKEY_LOCAL_MACHINE, PortKeyPath(kPort), L"PrintDispatcherFilePath", command);
+
+    std::wstring ps;
+    {
+        OpenedPort port(kPort);
+        {
+            ScopedImpersonation user;
+            DOC_INFO_1W info{const_cast<LPWSTR>(L"Long"), nullptr, nullptr};
+            ASSERT_TRUE(Table().pfnStartDocPort(port.Get(), nullptr, 0, 1,
+                                                reinterpret_cast<LPBYTE>(&info)));
+        }
+        ps = static_cast<PortContext*>(port.Get())->psFilePath;
+        EXPECT_TRUE(Table().pfnEndDocPort(port.Get()));
+    }
+
+    // The dispatcher still waits for its release: the job end gave up waiting
+    // for it, did not end it, and counted the job as handed on.
+    const DispatcherRecord started = ReadDispatcherRecord(record.Path());
+    ASSERT_TRUE(started.present);
+    EXPECT_EQ(started.commandLine, command + L" Zel::Create::Plain \"Long\" \"" + ps + L"\"");
+    { // still running; the handle goes before the process object is watched
+        KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, started.pid));
+        EXPECT_EQ(WaitForSingleObject(process.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    }
+    EXPECT_TRUE(FileExists(ps));
+    EXPECT_NE(ReadPortLog(kPort).find(
+                  NormalLine("EndDocPort", 985, "print dispatcher successfully launched") +
+                  NormalLine("EndDocPort", 987, "done")),
+              std::string::npos);
+
+    SetEvent(release.Get());
+    EXPECT_TRUE(ProcessObjectGoes(started.pid));
+    DeleteFileW(ps.c_str());
+    DeletePortLog(kPort);
 }
 
 } // namespace

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +24,7 @@ constexpr const wchar_t* kPort = L"ZEL_JOBEND";
 constexpr const wchar_t* kSolicited = L"#%00ff00ff00ff00ff#%";
 
 // A print stream of a little more than two of the spooler's chunks.
-std::string Payload() {
-    return Bytes(9021, 17);
-}
+const std::string kPayload = Bytes(9021, 17);
 
 std::string EndLine(int line, const std::string& message) {
     return NormalLine("EndDocPort", line, message);
@@ -41,12 +37,6 @@ bool IsIdle(const PortContext& port) {
     return port.printerName.empty() && port.jobId == 0 && port.documentName.empty() &&
            port.psFilePath.empty() && !port.psFile.IsOpen() && !port.userToken.IsOpen() &&
            port.jobKeyWanted && !port.jobKey.IsOpen() && port.jobError == 0;
-}
-
-DWORD ErrorCode(const ScopedJobKey& key) {
-    DWORD code = kPoison;
-    ReadDword(HKEY_CURRENT_USER, key.Path(), L"ErrorCode", code);
-    return code;
 }
 
 class JobEnd : public JobTest {
@@ -65,24 +55,22 @@ protected:
     // Starts a job on a thread that impersonates the printing user (the test
     // program's own unless a token is given), sends the payload in the
     // spooler's chunk size and returns the PS file.
-    std::wstring StartJob(HANDLE port, std::wstring document, HANDLE user = nullptr,
-                          std::wstring printer = L"Zel Test Printer", DWORD jobId = 17) {
+    std::wstring StartJob(const wchar_t* document, HANDLE user = nullptr,
+                          const wchar_t* printer = L"Zel Test Printer") {
         {
             ScopedImpersonation as(user);
-            EXPECT_TRUE(Start(port, document.c_str(), printer.c_str(), jobId));
+            EXPECT_TRUE(Start(document, printer, 17));
         }
-        std::string data = Payload();
-        for (size_t at = 0; at < data.size(); at += 4096) {
+        for (size_t at = 0; at < kPayload.size(); at += 4096) {
+            const std::string chunk = kPayload.substr(at, 4096);
             DWORD written = kPoison;
-            const DWORD size = static_cast<DWORD>(std::min<size_t>(4096, data.size() - at));
-            EXPECT_TRUE(
-                Table().pfnWritePort(port, reinterpret_cast<LPBYTE>(&data[at]), size, &written));
-            EXPECT_EQ(written, size);
+            EXPECT_TRUE(Write(Handle(), chunk, written));
+            EXPECT_EQ(written, chunk.size());
         }
         return files_.back();
     }
 
-    static BOOL End(HANDLE port) { return Table().pfnEndDocPort(port); }
+    BOOL End() { return Table().pfnEndDocPort(Handle()); }
 
     ScopedRecordFile record_;
     std::wstring command_;
@@ -100,8 +88,7 @@ TEST_F(JobEnd, EveryFailureFailsTheJob) {
         std::function<void()> arrange;
         std::string logTail;
         bool solicited = false;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"dispatcher fails", [&] { SetDispatcher(1); },
          kLaunching + "ERROR  : Brambleworth::Zel::PortMon::MessageTransport::Send: #386" +
              SecPiece(1, "0x000001") + "\r\n"},
@@ -136,10 +123,10 @@ TEST_F(JobEnd, EveryFailureFailsTheJob) {
         ScopedPorts ports({kPort});
         SetDispatcher(0);
         ScopedJobKey key(L"00ff00ff00ff00ff");
-        const std::wstring ps = StartJob(Handle(), c.solicited ? kSolicited : L"Report");
+        const std::wstring ps = StartJob(c.solicited ? kSolicited : L"Report");
         c.arrange();
 
-        EXPECT_FALSE(End(Handle())) << c.label;
+        EXPECT_FALSE(End()) << c.label;
 
         EXPECT_FALSE(FileExists(ps)) << c.label;
         EXPECT_TRUE(IsIdle(Port(Handle()))) << c.label;
@@ -158,23 +145,23 @@ TEST_F(JobEnd, IdlePortAndSecondCallFindNoJobKey) {
     const std::string idleFailure = EndLine(932, "...") + LogLine("ERROR  : ", "EndDocPort", 957,
                                                                   "failed to set PS file path: ");
     EXPECT_TRUE(IsIdle(Port(Handle()))) << "a port opens idle";
-    EXPECT_FALSE(End(Handle()));
+    EXPECT_FALSE(End());
     EXPECT_TRUE(EndsWith(ReadPortLog(kPort), idleFailure));
     EXPECT_TRUE(Registry().CallsOf(RegFn::SetValue).empty());
 
     // A job whose identifier has no job key leaves that key's failed open
     // behind; the idle port's failure does not report it as its own.
-    StartJob(Handle(), L"#%0123012301230123#%");
-    ASSERT_TRUE(End(Handle()));
-    EXPECT_FALSE(End(Handle()));
+    StartJob(L"#%0123012301230123#%");
+    ASSERT_TRUE(End());
+    EXPECT_FALSE(End());
     EXPECT_TRUE(EndsWith(ReadPortLog(kPort), idleFailure));
 
     ScopedJobKey key(L"00ff00ff00ff00ff");
-    const std::wstring ps = StartJob(Handle(), kSolicited);
-    ASSERT_TRUE(End(Handle()));
+    const std::wstring ps = StartJob(kSolicited);
+    ASSERT_TRUE(End());
     Registry().Clear();
 
-    EXPECT_FALSE(End(Handle()));
+    EXPECT_FALSE(End());
     EXPECT_TRUE(EndsWith(ReadPortLog(kPort), idleFailure));
     // The finished job stays as it was handed on.
     EXPECT_TRUE(Registry().CallsOf(RegFn::SetValue).empty());
@@ -212,15 +199,14 @@ BOOL WINAPI FakeClosePrinter(HANDLE printer) {
 // with the printing user's token. A printer that does not open is no failure.
 TEST_F(JobEnd, JobIsHandedOnAfterTheSpoolerIsTold) {
     const HMODULE dll = SpoolerHarness::Instance().Module();
-    ScopedImportHook open(dll, "winspool.drv", "OpenPrinterW",
-                          reinterpret_cast<void*>(FakeOpenPrinterW));
-    ScopedImportHook setJob(dll, "winspool.drv", "SetJobW", reinterpret_cast<void*>(FakeSetJobW));
-    ScopedImportHook close(dll, "winspool.drv", "ClosePrinter",
-                           reinterpret_cast<void*>(FakeClosePrinter));
+    ScopedImportHook hooks[] = {
+        {dll, "winspool.drv", "OpenPrinterW", reinterpret_cast<void*>(FakeOpenPrinterW)},
+        {dll, "winspool.drv", "SetJobW", reinterpret_cast<void*>(FakeSetJobW)},
+        {dll, "winspool.drv", "ClosePrinter", reinterpret_cast<void*>(FakeClosePrinter)}};
     // The printing user's token, told apart from the test program's own where
     // the platform allows it.
     HANDLE other = OtherElevationImpersonationToken();
-    KernelHandle otherOwner(other ? other : INVALID_HANDLE_VALUE);
+    KernelHandle otherOwner(other);
     std::optional<ScopedJobKey> key;
     g_jobState = [&] {
         std::wstring path;
@@ -236,38 +222,32 @@ TEST_F(JobEnd, JobIsHandedOnAfterTheSpoolerIsTold) {
             L"set 1 17 0 1 " + std::to_wstring(JOB_CONTROL_SENT_TO_PRINTER) + L", file " + file,
             L"close 1"};
     };
-    const std::vector<std::wstring> printerCalls = toldWith(L"open");
     struct Case {
-        const wchar_t* document;
-        const wchar_t* handedOnAs; // null: a solicited job
-        const wchar_t* printer;
+        const wchar_t *document, *handedOnAs, *printer; // handedOnAs null: a solicited job
         bool failedWrite;
         std::vector<std::wstring> calls;
-    };
-    const Case cases[] = {
-        {L"Invoice #%00ff00ff00ff00ff#%", nullptr, L"Zel Test Printer", false, printerCalls},
+    } cases[] = {
+        {L"Invoice #%00ff00ff00ff00ff#%", nullptr, L"Zel Test Printer", false, toldWith(L"open")},
         {kSolicited, nullptr, L"Zel Test Printer", true, toldWith(L"closed")},
         {L"Microsoft Word - Q3 \"final\"", L"Q3 \"final\"", L"Zel Test Printer", false,
-         printerCalls},
+         toldWith(L"open")},
         {L"Plain", L"Plain", L"Gone", false, {L"open Gone"}},
     };
     for (const Case& c : cases) {
         const bool solicited = !c.handedOnAs;
         key.emplace(L"00ff00ff00ff00ff");
         DeleteFileW(record_.Path().c_str());
-        const std::wstring ps =
-            StartJob(Handle(), c.document, solicited ? nullptr : other, c.printer);
+        const std::wstring ps = StartJob(c.document, solicited ? nullptr : other, c.printer);
         if (c.failedWrite) {
             // The PS file gone from under the job: the next chunk fails (error 7).
             Port(Handle()).psFile.Close();
-            BYTE byte = 'x';
             DWORD written = kPoison;
-            ASSERT_FALSE(Table().pfnWritePort(Handle(), &byte, 1, &written));
+            ASSERT_FALSE(Write(Handle(), "x", written));
         }
         Registry().Clear();
         g_calls.clear();
 
-        ASSERT_TRUE(End(Handle())) << Narrow(c.document);
+        ASSERT_TRUE(End()) << Narrow(c.document);
 
         EXPECT_EQ(g_calls, c.calls) << Narrow(c.document);
         const DispatcherRecord record = ReadDispatcherRecord(record_.Path());
@@ -302,7 +282,7 @@ TEST_F(JobEnd, JobIsHandedOnAfterTheSpoolerIsTold) {
             }
         }
         EXPECT_TRUE(Registry().OpenKeys().empty());
-        EXPECT_EQ(ReadFileBytes(ps), Payload());
+        EXPECT_EQ(ReadFileBytes(ps), kPayload);
         EXPECT_TRUE(IsClosedOnDisk(ps));
         EXPECT_TRUE(IsIdle(Port(Handle())));
         EXPECT_TRUE(EndsWith(ReadPortLog(kPort), solicited

@@ -8,9 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "job/JobFixture.h"
 #include "monitor/PortContext.h"
@@ -27,8 +25,8 @@ const std::string kChunkLines =
 class JobData : public JobTest {
 protected:
     JobData() : JobTest(kPort) {}
-    std::wstring StartJob(HANDLE port, const wchar_t* document = L"data") {
-        EXPECT_TRUE(Start(port, document));
+    std::wstring StartJob(const wchar_t* document = L"data") {
+        EXPECT_TRUE(Start(document));
         return files_.back();
     }
 };
@@ -53,7 +51,7 @@ TEST_F(JobData, WriteWithoutJobIsAnInconsistency) {
 }
 
 TEST_F(JobData, PsFileHoldsExactlyTheChunksOfAMultiMegabyteJob) {
-    const std::wstring ps = StartJob(Handle());
+    const std::wstring ps = StartJob();
     const std::size_t before = ReadPortLog(kPort).size();
     std::string all, lines;
     for (std::size_t size : {0, 1, 4095, 4096, 65537, 1 << 20, 4097, 1 << 21, 7}) {
@@ -85,7 +83,7 @@ TEST_F(JobData, FullDiskTakesPartOfAChunkAndLaterChunksAreJudgedOnTheirOwn) {
     }
     ScopedJobKey key(L"D15CF011D15CF011");
     SetString(HKEY_CURRENT_USER, key.Path(), L"TempDirPath", disk);
-    const std::wstring ps = StartJob(Handle(), L"#%D15CF011D15CF011#%");
+    const std::wstring ps = StartJob(L"#%D15CF011D15CF011#%");
     ASSERT_EQ(ps.compare(0, disk.size(), disk), 0) << Narrow(ps);
 
     // A first chunk that the runtime keeps in its file buffer.
@@ -138,7 +136,7 @@ TEST_F(JobData, JobStartAndWritesRacingOnOnePortLoseNothing) {
     TestThread starter([&] {
         ScopedImpersonation user;
         for (int j = 0; j < kJobs; ++j) {
-            StartJob(Handle(), L"race");
+            StartJob(L"race");
         }
         stop = true;
     });

@@ -37,10 +37,6 @@ inline BOOL Write(HANDLE port, const std::string& data, DWORD& written) {
                                 static_cast<DWORD>(data.size()), &written);
 }
 
-inline bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 inline bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -48,10 +44,17 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
 
 // The file is closed when it can be opened for exclusive use.
 inline bool IsClosedOnDisk(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    CloseHandle(file);
-    return file != INVALID_HANDLE_VALUE;
+    return Brambleworth::Zel::PortMon::KernelHandle(CreateFileW(path.c_str(), GENERIC_READ, 0,
+                                                                nullptr, OPEN_EXISTING,
+                                                                FILE_ATTRIBUTE_NORMAL, nullptr))
+        .IsOpen();
+}
+
+// The job key's "ErrorCode"; kPoison when it has none.
+inline DWORD ErrorCode(const ScopedJobKey& key) {
+    DWORD code = kPoison;
+    ReadDword(HKEY_CURRENT_USER, key.Path(), L"ErrorCode", code);
+    return code;
 }
 
 class JobTest : public ::testing::Test {
@@ -74,15 +77,13 @@ protected:
 
     // StartDocPort with the document in a record of `level` (none without
     // `withInfo`); the PS file is remembered for clean-up.
-    BOOL Start(HANDLE port, const wchar_t* document, const wchar_t* printer = L"P1",
-               DWORD jobId = 7, DWORD level = 1, bool withInfo = true) {
-        std::wstring doc = document ? document : L"";
-        std::wstring printerName = printer ? printer : L"";
-        DOC_INFO_2W info{document ? doc.data() : nullptr, nullptr, nullptr, 0, 0};
+    BOOL Start(const wchar_t* document, const wchar_t* printer = L"P1", DWORD jobId = 7,
+               DWORD level = 1, bool withInfo = true) {
+        DOC_INFO_2W info{const_cast<LPWSTR>(document), nullptr, nullptr, 0, 0};
         const BOOL result =
-            Table().pfnStartDocPort(port, printer ? printerName.data() : nullptr, jobId, level,
+            Table().pfnStartDocPort(Handle(), const_cast<LPWSTR>(printer), jobId, level,
                                     withInfo ? reinterpret_cast<LPBYTE>(&info) : nullptr);
-        files_.push_back(Port(port).psFilePath);
+        files_.push_back(Port(Handle()).psFilePath);
         return result;
     }
 

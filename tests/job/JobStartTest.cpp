@@ -1,17 +1,17 @@
 // StartDocPort through the monitor's table, on a thread that impersonates the
-// printing user as the spooler's does, and the job-failure paths.
+// printing user as the spooler's does, and the job-failure paths; finding the
+// job identifier in a document name, and the editor prefixes removed first.
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <exception>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "job/JobFixture.h"
-#include "monitor/EntryPoints.h"
+#include "job/JobOperations.h"
 #include "monitor/Guards.h"
 #include "monitor/PortContext.h"
 
@@ -20,6 +20,51 @@ using namespace Brambleworth::Zel::PortMon;
 using namespace zeltest;
 
 namespace {
+
+TEST(FindJobId, KnownNames) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        // name, identifier (null: none)
+        {L"Invoice #%0123456789abcdef#%", L"0123456789abcdef"},
+        {L"#%00FF00ff00Ff00fF#% trailing", L"00FF00ff00Ff00fF"},
+        {L"#%memo#%00FF00FF00FF00FF#%", L"00FF00FF00FF00FF"},
+        {L"#%#%#%0123456789ABCDEF#%#%", L"0123456789ABCDEF"},
+        {L"a#%0123456789ABCDEF#%b#%FEDCBA9876543210#%", L"0123456789ABCDEF"},
+        {L"##%0123456789ABCDEF#%", L"0123456789ABCDEF"},
+        {L"#%0123456789ABCDEF#%0123456789ABCDEF", L"0123456789ABCDEF"},
+        {L"#%0123456789ABCDE#%", nullptr},   // 15 digits
+        {L"#%0123456789ABCDEF0#%", nullptr}, // 17 digits
+        {L"#%0123456789ABCDEG#%", nullptr},
+        {L"#%0123456789ABCDE\u0661#%", nullptr}, // a non-Latin digit
+        {L"#%0123456789ABCDEF", nullptr},
+        {L"%#0123456789ABCDEF%#", nullptr},
+        {L"#%%0123456789ABCDEF#%", nullptr}, // the '%' belongs to the candidate
+        {L"#%0123456789ABCDEF##%", nullptr}, // candidate ends in '#'
+        {L"", nullptr},
+        {L"#%#", nullptr},
+    };
+    for (const auto& [name, expected] : cases) {
+        std::wstring id = L"untouched";
+        EXPECT_EQ(FindJobId(name, id), expected != nullptr) << testing::PrintToString(name);
+        EXPECT_EQ(id, expected ? expected : L"untouched") << testing::PrintToString(name);
+    }
+}
+
+TEST(StripEditorPrefixes, WordThenProjectEachOnceAtTheStart) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"Microsoft Word - Microsoft Project - Plan", L"Plan"},
+        {L"Microsoft Project - Microsoft Word - Memo", L"Microsoft Word - Memo"},
+        {L"Microsoft Word - Microsoft Word - Twice", L"Microsoft Word - Twice"},
+        {L"Draft Microsoft Word - Letter", L"Draft Microsoft Word - Letter"},
+        {L"microsoft word - lower case", L"microsoft word - lower case"},
+        {L"Microsoft Word -", L"Microsoft Word -"},
+        {L"Microsoft Word - ", L""},
+    };
+    for (const auto& [input, expected] : cases) {
+        std::wstring name = input;
+        StripEditorPrefixes(name);
+        EXPECT_EQ(name, expected) << testing::PrintToString(std::wstring(input));
+    }
+}
 
 constexpr const wchar_t* kPort = L"ZEL_JOBSTART";
 const std::string kStartLine = NormalLine("StartDocPort", 709, "...");
@@ -51,41 +96,36 @@ TEST_F(JobStart, UnsolicitedJobOnAnImpersonatingThreadAndOnOneWithoutToken) {
     {
         ScopedImpersonation user;
         ASSERT_TRUE(user.Active());
-        ASSERT_TRUE(
-            Start(Handle(), L"Microsoft Word - Microsoft Project - Plan", L"Printer A", 42));
+        ASSERT_TRUE(Start(L"Microsoft Word - Microsoft Project - Plan", L"Printer A", 42));
     }
-    EXPECT_EQ(Port(Handle()).printerName, L"Printer A");
-    EXPECT_EQ(Port(Handle()).jobId, 42u);
-    EXPECT_EQ(Port(Handle()).documentName, L"Plan");
-    EXPECT_FALSE(Port(Handle()).jobKeyWanted);
-    EXPECT_TRUE(StartsWith(Port(Handle()).psFilePath, TempDirectory() + L"ps"))
-        << Narrow(files_[0]);
-    EXPECT_TRUE(FileExists(Port(Handle()).psFilePath));
+    const PortContext& port = Port(Handle());
+    EXPECT_EQ(port.printerName, L"Printer A");
+    EXPECT_EQ(port.jobId, 42u);
+    EXPECT_EQ(port.documentName, L"Plan");
+    EXPECT_FALSE(port.jobKeyWanted);
+    EXPECT_EQ(port.psFilePath.rfind(TempDirectory() + L"ps", 0), 0u) << Narrow(files_[0]);
+    EXPECT_TRUE(FileExists(port.psFilePath));
     TOKEN_TYPE type{};
     DWORD size = 0;
-    ASSERT_TRUE(
-        GetTokenInformation(Port(Handle()).userToken.Get(), TokenType, &type, sizeof type, &size));
+    ASSERT_TRUE(GetTokenInformation(port.userToken.Get(), TokenType, &type, sizeof type, &size));
     EXPECT_EQ(type, TokenPrimary);
     EXPECT_EQ(Log(), kStartLine + NormalLine("StartDocPort", 792, "creating an ID for the job...") +
                          kDone);
     EXPECT_EQ(Registry().CallsOf(RegFn::OpenKey).size(), 1u) << "no job key looked for";
 
     BOOL started = FALSE;
-    TestThread([&] { started = Start(Handle(), L"doc"); }).join();
+    TestThread([&] { started = Start(L"doc"); }).join();
     EXPECT_TRUE(started);
-    EXPECT_EQ(Port(Handle()).userToken.Get(), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(Port(Handle()).psFile.IsOpen());
+    EXPECT_EQ(port.userToken.Get(), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(port.psFile.IsOpen());
 }
 
 TEST_F(JobStart, DocumentNameAndPrinterFromTheCall) {
     struct Case {
         DWORD level;
         bool withInfo;
-        const wchar_t* document;
-        const wchar_t* printer;
-        const wchar_t* expectedDocument;
-    };
-    const Case cases[] = {
+        const wchar_t *document, *printer, *expectedDocument;
+    } cases[] = {
         {3, true, L"Memo", L"P", L"Memo"},
         {4, true, L"Memo", L"P", L"Document"}, // level 4 means no record
         {1, false, L"Memo", L"P", L"Document"},
@@ -93,7 +133,7 @@ TEST_F(JobStart, DocumentNameAndPrinterFromTheCall) {
         {1, true, L"Memo", nullptr, L"Memo"},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(Start(Handle(), c.document, c.printer, 9, c.level, c.withInfo)) << c.level;
+        ASSERT_TRUE(Start(c.document, c.printer, 9, c.level, c.withInfo)) << c.level;
         EXPECT_EQ(Port(Handle()).documentName, c.expectedDocument) << c.level;
         EXPECT_EQ(Port(Handle()).printerName, c.printer ? c.printer : L"") << c.level;
     }
@@ -117,10 +157,10 @@ TEST_F(JobStart, SolicitedJobUsesItsKeyAndDirectory) {
             SetDword(HKEY_CURRENT_USER, key->Path(), L"TempDirPath", 5);
         }
         Registry().Clear();
-        ASSERT_TRUE(Start(Handle(), L"Microsoft Word - Invoice #%0123456789abcdef#%")) << value;
+        ASSERT_TRUE(Start(L"Microsoft Word - Invoice #%0123456789abcdef#%")) << value;
 
         const std::wstring dir = value == kDirectory ? JobDirectory() + L"\\" : TempDirectory();
-        EXPECT_TRUE(StartsWith(files_.back(), dir + L"ps")) << Narrow(files_.back());
+        EXPECT_EQ(files_.back().rfind(dir + L"ps", 0), 0u) << Narrow(files_.back());
         EXPECT_TRUE(FileExists(files_.back()));
         EXPECT_EQ(Port(Handle()).jobKey.IsOpen(), value != kNoKey) << value;
         const auto opens = Registry().CallsOf(RegFn::OpenKey);
@@ -146,11 +186,9 @@ TEST_F(JobStart, MissingDirectoryFailsTheJobAndTellsTheJobKey) {
     const DWORD code = GetLastError();
 
     ScopedImpersonation user;
-    EXPECT_FALSE(Start(Handle(), L"#%FEDCBA9876543210#%"));
+    EXPECT_FALSE(Start(L"#%FEDCBA9876543210#%"));
 
-    DWORD errorCode = kPoison;
-    ASSERT_TRUE(ReadDword(HKEY_CURRENT_USER, key.Path(), L"ErrorCode", errorCode));
-    EXPECT_EQ(errorCode, 1u);
+    EXPECT_EQ(ErrorCode(key), 1u);
     EXPECT_TRUE(Registry().OpenKeys().empty()) << "job key closed";
     EXPECT_FALSE(Port(Handle()).psFile.IsOpen());
     EXPECT_EQ(Port(Handle()).userToken.Get(), INVALID_HANDLE_VALUE);
@@ -163,16 +201,16 @@ TEST_F(JobStart, MissingDirectoryFailsTheJobAndTellsTheJobKey) {
 TEST_F(JobStart, ClosePortInTheMiddleOfAJobReleasesEverythingAndKeepsTheFile) {
     ScopedJobKey key(L"2222222222222222");
     ScopedImpersonation user;
-    ASSERT_TRUE(Start(Handle(), L"#%2222222222222222#%"));
-    BYTE data[] = {'%', '!', 0, '\n'};
+    ASSERT_TRUE(Start(L"#%2222222222222222#%"));
+    const std::string data("%!\0\n", 4);
     DWORD written = 0;
-    ASSERT_TRUE(Table().pfnWritePort(port_->Get(), data, sizeof data, &written));
+    ASSERT_TRUE(Write(Handle(), data, written));
     const HANDLE token = Port(Handle()).userToken.Get();
     const HANDLE jobKey = Port(Handle()).jobKey.Key();
 
     EXPECT_TRUE(port_->Close());
     EXPECT_TRUE(IsClosedOnDisk(files_[0]));
-    EXPECT_EQ(ReadFileBytes(files_[0]), std::string("%!\0\n", 4));
+    EXPECT_EQ(ReadFileBytes(files_[0]), data);
     // The job key went back through the spooler's table, with nothing written.
     ASSERT_FALSE(Registry().CallsOf(RegFn::CloseKey).empty());
     EXPECT_EQ(Registry().CallsOf(RegFn::CloseKey).back().key, jobKey);
@@ -183,42 +221,34 @@ TEST_F(JobStart, ClosePortInTheMiddleOfAJobReleasesEverythingAndKeepsTheFile) {
 }
 
 // The two job guards' own rows (an Error's row is seen through the entry
-// points), white-box on a port of this process: log line, job key value, last
+// points), white-box on the started job's port: log line, job key value, last
 // error and clean-up.
 struct FramelessError : Error {
     FramelessError() = default;
 };
 
-TEST(JobGuards, EachCaughtFailureEndsTheJob) {
+TEST_F(JobStart, EachCaughtFailureInAJobGuardEndsTheJob) {
     struct Case {
         bool jobEnd;
-        int kind; // 1 Error without frame, 2 out of memory, 3 anything else
-        int line;
+        int kind, line; // kind: the index in `raised`
         DWORD errorCode;
-    };
-    const Case cases[] = {{false, 1, 0, 0},
-                          {false, 2, 852, 2},
-                          {false, 3, 859, 1},
-                          {true, 2, 999, 2},
-                          {true, 3, 1005, 1}};
-    ScopedPorts ports({kPort});
+    } cases[] = {{false, 0, 0, 0},
+                 {false, 1, 852, 2},
+                 {false, 2, 859, 1},
+                 {true, 1, 999, 2},
+                 {true, 2, 1005, 1}};
+    const std::exception_ptr raised[] = {std::make_exception_ptr(FramelessError()),
+                                         std::make_exception_ptr(std::bad_alloc()),
+                                         std::make_exception_ptr(std::runtime_error("?"))};
+    PortContext& port = Port(Handle());
     for (const Case& c : cases) {
         ScopedJobKey key(L"3333333333333333");
-        DeletePortLog(kPort);
-        PortContext port(SpoolerHarness::Instance().Init(), kPort);
-        std::wstring document = L"#%3333333333333333#%";
-        DOC_INFO_1W info{document.data(), nullptr, nullptr};
-        ASSERT_TRUE(PortMon::StartDocPort(&port, nullptr, 1, 1, reinterpret_cast<LPBYTE>(&info)));
+        ASSERT_TRUE(Start(L"#%3333333333333333#%"));
         const std::wstring ps = port.psFilePath;
         const std::string before = ReadPortLog(kPort);
 
         auto body = [&]() -> BOOL {
-            if (c.kind == 1) {
-                throw FramelessError();
-            } else if (c.kind == 2) {
-                throw std::bad_alloc();
-            }
-            throw std::runtime_error("?");
+            std::rethrow_exception(raised[c.kind]);
         };
         SetLastError(kPoison);
         EXPECT_FALSE(c.jobEnd ? GuardJobEnd(port, body) : GuardJobStart(port, body));
@@ -232,12 +262,10 @@ TEST(JobGuards, EachCaughtFailureEndsTheJob) {
         const std::string line =
             c.line == 0 ? ""
                         : LogLine("ERROR  : ", c.jobEnd ? "EndDocPort" : "StartDocPort", c.line,
-                                  c.kind == 2 ? "not enough memory to complete operation"
+                                  c.kind == 1 ? "not enough memory to complete operation"
                                               : "unknown exception raised");
         EXPECT_EQ(ReadPortLog(kPort), before + line);
-        DWORD errorCode = kPoison;
-        EXPECT_TRUE(ReadDword(HKEY_CURRENT_USER, key.Path(), L"ErrorCode", errorCode));
-        EXPECT_EQ(errorCode, c.errorCode) << c.line;
+        EXPECT_EQ(ErrorCode(key), c.errorCode) << c.line;
         EXPECT_FALSE(FileExists(ps));
         EXPECT_FALSE(port.jobKey.IsOpen());
         EXPECT_EQ(port.psFilePath, L"");

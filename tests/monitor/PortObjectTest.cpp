@@ -1,4 +1,5 @@
-// OpenPort, ReadPort and ClosePort through the monitor's table.
+// The DLL as the spooler sees it: its exports, its two tables, the trivial
+// monitor functions, and OpenPort, ReadPort and ClosePort through the table.
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,37 @@ using namespace zeltest;
 
 namespace {
 
-constexpr const wchar_t* kPort = L"ZEL_PORTOBJ";
 const HANDLE kPoisonHandle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(kPoison));
+
+TEST(Tables, ExportsHandOutTheTablesAndTheTrivialFunctionsSetNoError) {
+    SpoolerHarness& h = SpoolerHarness::Instance();
+    EXPECT_EQ(h.Monitor().cbSize, 160u);
+    EXPECT_EQ(h.Ui().dwMonitorUISize, 32u);
+    EXPECT_EQ(h.MonitorHandle(), static_cast<HANDLE>(h.Init()));
+
+    // Whatever record the spooler hands over is kept as it is, unchecked.
+    using Init2 = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
+    auto init2 = reinterpret_cast<Init2>(GetProcAddress(h.Module(), "InitializePrintMonitor2"));
+    ASSERT_NE(init2, nullptr);
+    auto* other = reinterpret_cast<PMONITORINIT>(static_cast<ULONG_PTR>(0x1234560));
+    HANDLE handle = kPoisonHandle;
+    EXPECT_EQ(init2(other, &handle), &h.Monitor());
+    EXPECT_EQ(handle, static_cast<HANDLE>(other));
+
+    using InitUi = PMONITORUI(WINAPI*)();
+    auto initUi = reinterpret_cast<InitUi>(GetProcAddress(h.Module(), "InitializePrintMonitorUI"));
+    ASSERT_NE(initUi, nullptr);
+    EXPECT_EQ(initUi(), &h.Ui());
+
+    // SetPortTimeOuts checks only the handle (a null one: below); Shutdown
+    // sets no error.
+    SetLastError(kPoison);
+    EXPECT_TRUE(Table().pfnSetPortTimeOuts(reinterpret_cast<HANDLE>(ULONG_PTR{0x42}), nullptr, 0));
+    Table().pfnShutdown(h.MonitorHandle());
+    EXPECT_EQ(GetLastError(), kPoison);
+}
+
+constexpr const wchar_t* kPort = L"ZEL_PORTOBJ";
 
 class PortObject : public ::testing::Test {
 protected:
@@ -89,6 +119,7 @@ TEST_F(PortObject, NullHandlesAreRefusedEverywhere) {
     DWORD count = kPoison;
     DOC_INFO_1W info{const_cast<LPWSTR>(L"doc"), nullptr, nullptr};
     EXPECT_TRUE(Refused([&] { return Table().pfnClosePort(nullptr); }));
+    EXPECT_TRUE(Refused([&] { return Table().pfnSetPortTimeOuts(nullptr, nullptr, 0); }));
     EXPECT_TRUE(Refused([&] { return Table().pfnReadPort(nullptr, &byte, 1, &count); }));
     EXPECT_TRUE(Refused([&] { return Table().pfnWritePort(nullptr, &byte, 1, &count); }));
     EXPECT_TRUE(Refused([&] { return Table().pfnEndDocPort(nullptr); }));

@@ -8,8 +8,8 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cwchar>
+#include <fstream>
 #include <string>
 
 #include "harness/TestDispatcher.h"
@@ -17,31 +17,27 @@
 namespace {
 
 void WriteRecord(const wchar_t* path) {
-    std::wstring record = GetCommandLineW();
-    record += L"\n" + std::to_wstring(GetCurrentProcessId());
-    record += L"\n" + std::to_wstring(GetCurrentThreadId()) + L"\n";
     HANDLE token = nullptr;
     OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    record += token ? zeltest::TokenElevationText(token) : L"none";
-    CloseHandle(token);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     GetStartupInfoW(&startup);
-    record += L"\n";
-    for (DWORD field : {startup.dwFlags, DWORD{startup.wShowWindow}, startup.dwX, startup.dwY,
-                        startup.dwXSize, startup.dwYSize, startup.dwXCountChars}) {
+    std::wstring record = std::wstring(GetCommandLineW()) + L"\n" +
+                          std::to_wstring(GetCurrentProcessId()) + L"\n" +
+                          std::to_wstring(GetCurrentThreadId()) + L"\n" +
+                          (token ? zeltest::TokenElevationText(token) : L"none") + L"\n";
+    CloseHandle(token);
+    for (DWORD field :
+         {startup.dwFlags, DWORD{startup.wShowWindow}, startup.dwX, startup.dwY, startup.dwXSize,
+          startup.dwYSize, startup.dwXCountChars, startup.dwYCountChars}) {
         record += std::to_wstring(field) + L",";
     }
-    record += std::to_wstring(startup.dwYCountChars) + L"\n";
+    record.back() = L'\n';
 
     // Written to a temporary name and renamed, so a reader never sees half a record.
-    std::wstring partial = std::wstring(path) + L".partial";
-    FILE* file = _wfopen(partial.c_str(), L"wb");
-    if (!file) {
-        return;
-    }
-    fwrite(record.data(), sizeof(wchar_t), record.size(), file);
-    fclose(file);
+    const std::wstring partial = std::wstring(path) + L".partial";
+    std::ofstream(partial.c_str(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(record.data()), record.size() * sizeof(wchar_t));
     MoveFileExW(partial.c_str(), path, MOVEFILE_REPLACE_EXISTING);
 }
 

@@ -1,14 +1,22 @@
-// The port log: the exact bytes of every kind of line, the system text, and
-// what happens to the file when a line cannot be written.
+// Errors and the port log: the error value, the conversions from exceptions
+// to results (one guard per kind of entry point), the exact bytes of every
+// kind of log line, the system text, and what happens to the file when a line
+// cannot be written.
 
 #include <gtest/gtest.h>
 
+#include <exception>
+#include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "harness/PortSupport.h"
 #include "harness/TestRegistry.h"
 #include "monitor/EntryPoints.h"
+#include "monitor/Error.h"
+#include "monitor/Guards.h"
 #include "monitor/PortContext.h"
 #include "monitor/PortLog.h"
 
@@ -17,6 +25,71 @@ using namespace Brambleworth::Zel::PortMon;
 using namespace zeltest;
 
 namespace {
+
+// An error that carries no frame: readers must fall back to zero and "".
+struct FramelessError : Error {
+    FramelessError() = default;
+};
+
+TEST(Error, FrameValuesAndFallbacks) {
+    const Error error(44, "S", 367, 0x1'0000'0002ULL, "Cannot create print dispatcher process");
+    const Error copy = error;
+    ASSERT_EQ(copy.FrameCount(), 1);
+    EXPECT_EQ(copy.SystemError(), 2u) << "readers use the low 32 bits";
+    EXPECT_EQ(copy.Line(), 367u);
+    EXPECT_EQ(copy.message(), "Cannot create print dispatcher process");
+    EXPECT_EQ(Error(7, nullptr, 980, 2, "x").Line(), 0u) << "no function name, no line either";
+
+    const FramelessError frameless; // readers fall back to zero and ""
+    EXPECT_EQ(frameless.FrameCount(), 0);
+    EXPECT_EQ(frameless.Code(), 0u);
+    EXPECT_EQ(frameless.SystemError(), 0u);
+    EXPECT_STREQ(frameless.Function(), "");
+}
+
+TEST(Guards, EachKindOfEntryPointConvertsEveryExceptionByItsOwnRule) {
+    // The kinds of exception a body can throw, in the order of the expectations.
+    const std::exception_ptr thrown[] = {std::make_exception_ptr(Error(30, "f", 90, 5, "")),
+                                         std::make_exception_ptr(FramelessError()),
+                                         std::make_exception_ptr(std::bad_alloc()),
+                                         std::make_exception_ptr(0xC0000017UL), // no-memory status
+                                         std::make_exception_ptr(1802UL),
+                                         std::make_exception_ptr(std::runtime_error("x")),
+                                         std::make_exception_ptr(3)};
+    using Body = std::function<BOOL()>;
+    struct Row {
+        const char* guard;
+        BOOL (*run)(Body&&); // null: the command guard, whose result is the number
+        DWORD expected[7];
+    } rows[] = {
+        {"OpenPort", GuardPortOpen<Body>, {1359, 1359, 8, 8, 1359, 1359, 1359}},
+        {"EnumPorts/XcvOpenPort",
+         GuardSilent<Body>,
+         {kPoison, kPoison, kPoison, kPoison, kPoison, kPoison, kPoison}},
+        {"user interface", GuardUserInterface<Body>, {5, 0, 8, 0xC0000017, 1802, 1359, 1359}},
+        {"XcvDataPort (result, last error untouched)", nullptr, {5, 0, 8, 1359, 1359, 1359, 1359}},
+    };
+    for (const Row& row : rows) {
+        for (int kind = 0; kind < 7; ++kind) {
+            SetLastError(kPoison);
+            if (row.run) {
+                EXPECT_FALSE(row.run([&]() -> BOOL { std::rethrow_exception(thrown[kind]); }));
+                EXPECT_EQ(GetLastError(), row.expected[kind]) << row.guard << " / " << kind;
+            } else {
+                EXPECT_EQ(GuardXcvCommand([&]() -> DWORD { std::rethrow_exception(thrown[kind]); }),
+                          row.expected[kind])
+                    << row.guard << " / " << kind;
+                EXPECT_EQ(GetLastError(), kPoison);
+            }
+        }
+    }
+    // Normal results pass through untouched.
+    SetLastError(kPoison);
+    EXPECT_EQ(GuardPortOpen([] { return TRUE; }), TRUE);
+    EXPECT_EQ(GuardSilent([] { return FALSE; }), FALSE);
+    EXPECT_EQ(GuardXcvCommand([] { return DWORD{1802}; }), 1802u);
+    EXPECT_EQ(GetLastError(), kPoison);
+}
 
 TEST(PortLogLine, ComposesEachPieceExactly) {
     const std::wstring sec = L"; SEC: 0x000005: Denied";
@@ -27,9 +100,8 @@ TEST(PortLogLine, ComposesEachPieceExactly) {
         std::uint32_t systemError;
         const wchar_t* message;
         std::wstring expected;
-    };
-    // Tags, system text and line ends are seen in the file below.
-    const Case cases[] = {
+    } cases[] = {
+        // Tags, system text and line ends are seen in the file below.
         {"F", 3, 3, 0, L"m", L"F: #3: m\n"}, // unknown level: no tag
         {"F", 12, 0, 0, nullptr, L"       : F: #12\n"},
         {"F", 12, 1, 0, L"", L"WARNING: F: #12: \n"},
@@ -48,10 +120,9 @@ TEST(PortLogLine, ComposesEachPieceExactly) {
     for (const auto& [code, text] : codes) {
         EXPECT_EQ(FormatSystemErrorCode(code), text) << code;
     }
-    // An error line describes frame zero; its system text is the system's own
-    // (compared in the file below), none for 0 or a code the system lacks.
-    EXPECT_EQ(ComposeErrorLine("S", 367, "Cannot create", 2, L"T"),
-              L"ERROR  : S: #367: Cannot create: ; SEC: 0x000002: T\n");
+    // An error line describes frame zero (with a message and a code: in the
+    // file below); its system text is the system's own, none for 0 or a code
+    // the system lacks.
     EXPECT_EQ(ComposeErrorLine("S", 367, "Cannot", 0, L"T"), L"ERROR  : S: #367: Cannot: \n");
     EXPECT_EQ(ComposeErrorLine("S", 976, "", 2, L"T"), L"ERROR  : S: #976; SEC: 0x000002: T\n");
     EXPECT_EQ(ComposeErrorLine("S", 0, "m", 2, L"T"), L"");
@@ -88,7 +159,7 @@ TEST_F(PortLogFile, LinesAreLatin1WithCrLfAndFlushedAtOnce) {
             NormalLine("EndDocPort", 1, "a\r\nb"));
 }
 
-TEST_F(PortLogFile, CharacterAboveLatin1CutsTheLineAndSilencesThePort) {
+TEST_F(PortLogFile, CharacterAboveLatin1OrNoFileSilenceThePort) {
     auto port = std::make_unique<PortContext>(nullptr, kPort);
     WriteLogLine(*port, kOpenPortName, 599, LogLevel::Normal, 0, L"...");
     WriteLogLine(*port, kWritePortName, 879, LogLevel::Normal, 0, L"before\u0100after");
@@ -115,14 +186,13 @@ TEST_F(PortLogFile, CharacterAboveLatin1CutsTheLineAndSilencesThePort) {
     EXPECT_EQ(ReadPortLog(kPort), cut + NormalLine("OpenPort", 1, "a") +
                                       NormalLine("OpenPort", 2, "b") +
                                       NormalLine("OpenPort", 3, "c"));
-}
 
-TEST_F(PortLogFile, FileThatCannotBeOpenedLeavesASilentButWorkingPort) {
-    const std::wstring port = L"no such dir\\PORT";
-    PortContext context(nullptr, port.c_str());
+    // A log file that cannot be opened leaves a silent but working port.
+    const std::wstring unopened = L"no such dir\\PORT";
+    PortContext context(nullptr, unopened.c_str());
     WriteLogLine(context, kOpenPortName, 599, LogLevel::Normal, 0, L"...");
-    EXPECT_FALSE(FileExists(PortLogPath(port)));
-    EXPECT_EQ(context.portName, port);
+    EXPECT_FALSE(FileExists(PortLogPath(unopened)));
+    EXPECT_EQ(context.portName, unopened);
 }
 
 } // namespace
