@@ -1,8 +1,8 @@
 #pragma once
 
 // What every benchmark section shares: a clock, medians, the print stream whose
-// copies they check, the results they print, and the monitor DLL loaded once as
-// the spooler loads it.
+// copies they check, the results they print and the process's own figures. The
+// monitor DLL is loaded once by the test harness's loader.
 
 #include <windows.h>
 #include <winspool.h>
@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace zeltest {
+class SpoolerHarness;
+}
 
 namespace zelbench {
 
@@ -58,36 +62,18 @@ struct Results {
     bool Check(bool ok, const std::string& what);
 };
 
-// The monitor DLL beside this program with a MONITORINIT that outlives every
-// call and a registry table that goes straight to advapi32, as Windows' spooler
-// gives it.
-class MonitorHost {
-public:
-    MonitorHost();
-    ~MonitorHost();
-    MonitorHost(const MonitorHost&) = delete;
-    MonitorHost& operator=(const MonitorHost&) = delete;
-
-    const MONITOR2& Table() const { return *monitor_; }
-    HANDLE Handle() const { return handle_; }
-
-private:
-    HMODULE module_ = nullptr;
-    MONITORINIT init_{};
-    HANDLE handle_ = nullptr;
-    const MONITOR2* monitor_ = nullptr;
-};
-
 // A directory of the benchmarks' own under the temporary directory (ends in a
 // backslash).
 std::wstring BenchDirectory();
 // Deletes the files in `directory` whose names match `pattern`; returns how
 // many there were.
 int DeleteFiles(const std::wstring& directory, const wchar_t* pattern);
+// The commit charge of this process, which hosts the monitor.
+std::uint64_t PrivateBytes();
 
-void RunMemory(const MonitorHost& host, Results& results);
-void RunCapture(const MonitorHost& host, const Options& options, Results& results);
-void RunEnumPorts(const MonitorHost& host, const Options& options, Results& results);
+void RunMemory(const zeltest::SpoolerHarness& host, Results& results);
+void RunCapture(const zeltest::SpoolerHarness& host, const Options& options, Results& results);
+void RunEnumPorts(const zeltest::SpoolerHarness& host, const Options& options, Results& results);
 void RunSpooler(const Options& options, Results& results);
 
 } // namespace zelbench

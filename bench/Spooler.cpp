@@ -9,10 +9,10 @@
 #include <memory>
 
 #include "bench/Bench.h"
-#include "common/PrinterDriver.h"
 #include "common/Win32Util.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
+#include "harness/SpoolerPrinting.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
 
@@ -23,7 +23,6 @@ namespace {
 namespace Layout = Brambleworth::Zel::Registry;
 
 const wchar_t* const kPort = L"ZEL_BENCH_SPOOLER";
-const wchar_t* const kDriver = L"Zel Bench PostScript";
 constexpr int kThreads = 2;
 
 enum Kind { kSolicited, kUnsolicited, kFile, kKinds };
@@ -44,44 +43,20 @@ std::wstring JobId(int job) {
 const wchar_t* const kZelPrinter = L"Zel Bench Spooler";
 const wchar_t* const kFilePrinter = L"Zel Bench File";
 
-// A printer that takes RAW jobs, after removing one an interrupted run may
-// have left behind; false when it could not be added.
-bool AddPrinter(const wchar_t* name, const wchar_t* port, zeltools::ScopedPrinter& printer) {
-    std::wstring printerName = name;
-    PRINTER_DEFAULTSW all{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    if (OpenPrinterW(&printerName[0], printer.Out(), &all)) {
-        DeletePrinter(printer.Get());
-    }
-    return zeltools::AddRawPrinter(name, port, kDriver, printer);
-}
-
-// One RAW job of `bytes` from the stream, written in 64 KiB pieces as an
-// application writes a large job.
-bool PrintJob(std::wstring printerName, std::wstring document, std::wstring outputFile,
+// One RAW job of `bytes` from the stream, starting at `start`.
+bool PrintJob(const wchar_t* printer, const std::wstring& document, const std::wstring& outputFile,
               std::uint64_t start, std::uint64_t bytes) {
-    zeltools::ScopedPrinter printer;
-    std::wstring datatype = L"RAW";
-    DOC_INFO_1W info{&document[0], outputFile.empty() ? nullptr : &outputFile[0], &datatype[0]};
-    if (!OpenPrinterW(&printerName[0], printer.Out(), nullptr) ||
-        !StartDocPrinterW(printer.Get(), 1, reinterpret_cast<LPBYTE>(&info))) {
-        return false;
-    }
-    bool ok = true;
-    for (std::uint64_t offset = 0; ok && offset < bytes; offset += 64 * kKiB) {
-        const DWORD size = static_cast<DWORD>(std::min<std::uint64_t>(64 * kKiB, bytes - offset));
-        DWORD written = 0;
-        ok = WritePrinter(printer.Get(), const_cast<std::uint8_t*>(Stream(start + offset)), size,
-                          &written) &&
-             written == size;
-    }
-    return EndDocPrinter(printer.Get()) && ok;
+    return zeltest::PrintRaw(
+        printer, document, bytes, [&](std::uint64_t offset) { return Stream(start + offset); },
+        outputFile);
 }
 
 class SpoolerBench {
 public:
     SpoolerBench()
         : directory_(BenchDirectory()), dispatched_(directory_ + L"dispatched\\"),
-          printed_(directory_ + L"printed\\"), ports_({kPort}) {
+          printed_(directory_ + L"printed\\"), ports_({kPort}), zel_(kZelPrinter, kPort),
+          file_(kFilePrinter, L"FILE:") {
         CreateDirectoryW(dispatched_.c_str(), nullptr);
         CreateDirectoryW(printed_.c_str(), nullptr);
         zeltest::SetString(HKEY_LOCAL_MACHINE, zeltest::PortKeyPath(kPort),
@@ -89,28 +64,15 @@ public:
                            L"\"" + zeltest::ProgramDirectory() + L"zel-dispatch.exe\" --out \"" +
                                dispatched_.substr(0, dispatched_.size() - 1) + L"\" --log \"" +
                                directory_ + L"dispatch.log\"");
-        // Any listing loads the monitor, and with it the spooler's routing to
-        // the new port.
-        DWORD needed = 0;
-        DWORD returned = 0;
-        EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned);
-        ready_ = (zeltools::InstallWinePostScriptDriver(kDriver) ||
-                  GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) &&
-                 AddPrinter(kZelPrinter, kPort, zel_) && AddPrinter(kFilePrinter, L"FILE:", file_);
     }
     ~SpoolerBench() {
-        for (zeltools::ScopedPrinter* printer : {&zel_, &file_}) {
-            if (printer->Get()) {
-                DeletePrinter(printer->Get());
-            }
-        }
         DeleteFiles(directory_, L"dispatch.log");
         RemoveDirectoryW(dispatched_.c_str());
         RemoveDirectoryW(printed_.c_str());
         zeltest::DeletePortLog(kPort);
     }
 
-    bool Ready() const { return ready_; }
+    bool Ready() const { return zel_.Ready() && file_.Ready(); }
 
     // `jobs` jobs of one kind from kThreads threads; the wall time from the
     // first job's start to the last one's end, or a negative number when a job
@@ -176,9 +138,8 @@ private:
     std::wstring dispatched_;
     std::wstring printed_;
     zeltest::ScopedPorts ports_;
-    zeltools::ScopedPrinter zel_;
-    zeltools::ScopedPrinter file_;
-    bool ready_ = false;
+    zeltest::RawPrinter zel_;
+    zeltest::RawPrinter file_;
 };
 
 } // namespace
@@ -194,7 +155,9 @@ void RunSpooler(const Options& options, Results& results) {
         std::uint64_t bytes;
         int jobs[kKinds];
         const char* label;
-    } const sizes[] = {{4 * kKiB, {100, 10, 100}, "4 KiB"}, {16 * kMiB, {12, 4, 12}, "16 MiB"}};
+        double goal; // solicited/file at least
+    } const sizes[] = {{4 * kKiB, {100, 10, 100}, "4 KiB", 0.8},
+                       {16 * kMiB, {12, 4, 12}, "16 MiB", 0.5}};
     // One batch of each first, untimed: it loads the driver, the monitor and
     // the dispatcher's files for the first time.
     for (int kind = 0; kind < kKinds; ++kind) {
@@ -231,12 +194,12 @@ void RunSpooler(const Options& options, Results& results) {
                     Fixed(Median(rates[kUnsolicited]) / Median(rates[kFile]), 3), "");
         // A solicited job costs little more than printing to a file.
         results.Goal(std::string("spooler solicited/file at ") + size.label,
-                     Median(rates[kSolicited]) / Median(rates[kFile]), 0.8, true);
+                     Median(rates[kSolicited]) / Median(rates[kFile]), size.goal, true);
     }
-    // Wine's spooler loads a third-party monitor (here the Wine host and the
-    // DLL) for every job and unloads it after; its own local port stays
-    // loaded. Opening and closing each monitor's transceive channel shows the
-    // difference.
+    // Wine's spooler loads and unloads a third-party monitor (here the Wine
+    // host, which stays pinned with the DLL) for every job; its own local port
+    // stays loaded. Opening and closing each monitor's transceive channel
+    // shows what is left of the difference.
     for (const wchar_t* monitor : {L"Tessivane 3 Monitor", L"Local Port"}) {
         std::vector<double> samples;
         for (int repetition = 0; repetition < 2 * options.repetitions; ++repetition) {
