@@ -75,5 +75,6 @@ void RunMemory(const zeltest::SpoolerHarness& host, Results& results);
 void RunCapture(const zeltest::SpoolerHarness& host, const Options& options, Results& results);
 void RunEnumPorts(const zeltest::SpoolerHarness& host, const Options& options, Results& results);
 void RunSpooler(const Options& options, Results& results);
+void RunSoak(int jobs, Results& results);
 
 } // namespace zelbench

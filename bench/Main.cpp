@@ -3,9 +3,11 @@
 // benchmark found that the work it timed was not done.
 //
 //   zel_bench [--quick] [--only=memory,capture,enum,spooler]
+//   zel_bench --soak[=jobs]      (5000 jobs by default; at least 20)
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -65,6 +67,7 @@ std::string BuildDescription() {
 int main(int argc, char** argv) {
     Options options;
     std::string only;
+    int soakJobs = 0; // a soak run instead of the benchmarks
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             // A smoke run: small jobs, few repetitions; the numbers mean little.
@@ -73,8 +76,13 @@ int main(int argc, char** argv) {
             options.spoolerScale = 8;
         } else if (std::strncmp(argv[i], "--only=", 7) == 0) {
             only = std::string(",") + (argv[i] + 7) + ",";
+        } else if (std::strcmp(argv[i], "--soak") == 0) {
+            soakJobs = 5000;
+        } else if (std::strncmp(argv[i], "--soak=", 7) == 0 && std::atoi(argv[i] + 7) >= 20) {
+            soakJobs = std::atoi(argv[i] + 7);
         } else {
-            std::fprintf(stderr, "usage: zel_bench [--quick] [--only=section,...]\n");
+            std::fprintf(stderr,
+                         "usage: zel_bench [--quick] [--only=section,...] | --soak[=jobs]\n");
             return 2;
         }
     }
@@ -82,7 +90,13 @@ int main(int argc, char** argv) {
     results.Row("item", "case", "value", "unit", "notes (times are medians)");
     results.summary.push_back(BuildDescription());
     try {
-        RunSections(options, only, results);
+        if (soakJobs) {
+            // Only the spooler loads the monitor here, as in a print server.
+            std::fprintf(stderr, "zel_bench: soak of %d jobs...\n", soakJobs);
+            RunSoak(soakJobs, results);
+        } else {
+            RunSections(options, only, results);
+        }
     } catch (const std::exception& error) {
         results.failures.push_back(std::string("aborted: ") + error.what());
     }
