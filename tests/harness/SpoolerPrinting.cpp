@@ -23,10 +23,9 @@ RawPrinter::RawPrinter(const std::wstring& name, const std::wstring& port) : nam
         DeletePrinter(printer_.Get());
         printer_.Reset();
     }
-    if ((!zeltools::InstallWinePostScriptDriver(kDriver) &&
-         GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) ||
-        !zeltools::AddRawPrinter(name, port, kDriver, printer_)) {
-        error_ = GetLastError();
+    if (zeltools::InstallWinePostScriptDriver(kDriver) ||
+        GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+        zeltools::AddRawPrinter(name, port, kDriver, printer_);
     }
 }
 

@@ -22,15 +22,13 @@ public:
     ~RawPrinter();
     RawPrinter(const RawPrinter&) = delete;
     RawPrinter& operator=(const RawPrinter&) = delete;
-    // False (with the last error of the failure kept in Error()) when it could not be added.
+    // False when it could not be added; the last error then says why.
     bool Ready() const { return printer_.Get() != nullptr; }
-    DWORD Error() const { return error_; }
     const std::wstring& Name() const { return name_; }
 
 private:
     std::wstring name_;
     zeltools::ScopedPrinter printer_;
-    DWORD error_ = 0;
 };
 
 // Where a job's bytes from `offset` on are; each call is read for at most

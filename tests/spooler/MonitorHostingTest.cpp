@@ -28,20 +28,14 @@ namespace Layout = Brambleworth::Zel::Registry;
 std::atomic<int> initialisations{0};
 std::atomic<int> shutdowns{0};
 LPMONITOR2(WINAPI* realInit)(PMONITORINIT, PHANDLE);
-MONITOR2 counted; // the monitor's table with its Shutdown counted
-decltype(MONITOR2::pfnShutdown) realShutdown;
-
-VOID WINAPI CountShutdown(HANDLE monitor) {
-    ++shutdowns;
-    realShutdown(monitor);
-}
+MONITOR2 counted; // the monitor's table, its Shutdown only counted
 
 LPMONITOR2 WINAPI CountInit(PMONITORINIT init, PHANDLE monitor) {
     ++initialisations;
-    LPMONITOR2 table = realInit(init, monitor);
-    counted = *table;
-    realShutdown = table->pfnShutdown;
-    counted.pfnShutdown = CountShutdown;
+    counted = *realInit(init, monitor);
+    counted.pfnShutdown = [](HANDLE) {
+        ++shutdowns;
+    };
     return &counted;
 }
 
@@ -67,16 +61,14 @@ TEST(MonitorHosting, ManyJobsInitialiseTheMonitorOnce) {
     const std::wstring port = L"ZEL_TEST_HOSTING:";
     ScopedPorts ports({port});
     RawPrinter printer(L"Zel Test Hosting", port);
-    ASSERT_TRUE(printer.Ready()) << printer.Error();
+    ASSERT_TRUE(printer.Ready()) << GetLastError();
     const std::wstring directory = TempDirectory();
     constexpr int kJobs = 12;
     std::vector<std::wstring> ids;
     std::vector<std::unique_ptr<ScopedJobKey>> keys;
     for (int job = 0; job < kJobs; ++job) {
-        wchar_t id[17];
-        swprintf(id, 17, L"00000000C0FFEE%02X", job);
-        ids.push_back(id);
-        keys.push_back(std::make_unique<ScopedJobKey>(id));
+        ids.push_back(L"00000000C0FFEE0" + std::wstring(1, L"0123456789AB"[job]));
+        keys.push_back(std::make_unique<ScopedJobKey>(ids.back()));
         SetString(HKEY_CURRENT_USER, keys.back()->Path(), Layout::kTempDirPathValue, directory);
     }
     const std::string data = "%!PS one small job\n";
