@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "bench/Bench.h"
+#include "common/Text.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/SpoolerPrinting.h"

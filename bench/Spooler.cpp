@@ -9,7 +9,8 @@
 #include <memory>
 
 #include "bench/Bench.h"
-#include "common/Win32Util.h"
+#include "common/Spooler.h"
+#include "common/Text.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/SpoolerPrinting.h"

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-#include "common/PrinterDriver.h"
+#include "common/Spooler.h"
+#include "common/Wine.h"
 
 namespace zeltest {
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "common/Win32Util.h"
+#include "common/Handles.h"
 
 namespace zeltest {
 
