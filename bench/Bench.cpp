@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/Spooler.h"
+#include "common/Wine.h"
 #include "harness/PortSupport.h"
 
 // After windows.h, which Bench.h brings in.
@@ -70,6 +72,55 @@ bool FileHoldsStream(const std::wstring& path, std::uint64_t start, std::uint64_
         }
     }
     return true;
+}
+
+namespace {
+const wchar_t* const kDriver = L"Zel Bench PostScript";
+}
+
+RawPrinter::RawPrinter(const std::wstring& name, const std::wstring& port) : name_(name) {
+    // Any listing has the spooler load the monitor, whose host then routes
+    // ports written straight into the registry.
+    std::vector<zeltools::SpoolerPort> ports;
+    zeltools::ListSpoolerPorts(ports);
+    std::wstring printerName = name;
+    PRINTER_DEFAULTSW all{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (OpenPrinterW(&printerName[0], printer_.Out(), &all)) {
+        DeletePrinter(printer_.Get());
+        printer_.Reset();
+    }
+    if (zeltools::InstallWinePostScriptDriver(kDriver) ||
+        GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+        zeltools::AddRawPrinter(name, port, kDriver, printer_);
+    }
+}
+
+RawPrinter::~RawPrinter() {
+    if (printer_.Get()) {
+        DeletePrinter(printer_.Get());
+    }
+}
+
+std::uint64_t StreamStart(int job) {
+    return static_cast<std::uint64_t>(job) * 7919;
+}
+
+std::wstring JobId(int job) {
+    wchar_t id[17];
+    swprintf(id, 17, L"0BE4C40C%08X", static_cast<unsigned>(job));
+    return id;
+}
+
+bool PrintJob(const std::wstring& printer, const std::wstring& document, int job,
+              std::uint64_t bytes, const std::wstring& outputFile) {
+    std::uint64_t offset = 0;
+    const auto piece = [&](const char*& data, DWORD& size) {
+        size = static_cast<DWORD>(std::min<std::uint64_t>(kPiece, bytes - offset));
+        data = reinterpret_cast<const char*>(Stream(StreamStart(job) + offset));
+        offset += size;
+        return true;
+    };
+    return zeltools::PrintRaw(printer, document, piece, outputFile).failure.empty();
 }
 
 void Results::Row(const std::string& item, const std::string& label, const std::string& value,

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Handles.h"
+
 namespace zeltest {
 class SpoolerHarness;
 }
@@ -41,6 +43,36 @@ double MegabytesPerSecond(std::uint64_t bytes, double seconds);
 const std::uint8_t* Stream(std::uint64_t offset);
 // Whether the file holds exactly `size` bytes of the stream from `start` on.
 bool FileHoldsStream(const std::wstring& path, std::uint64_t start, std::uint64_t size);
+
+// A printer that takes RAW jobs on `port`, with Wine's PostScript driver
+// installed first when missing; a printer of that name left behind by an
+// interrupted run is deleted first. It is deleted again at the end.
+class RawPrinter {
+public:
+    RawPrinter(const std::wstring& name, const std::wstring& port);
+    ~RawPrinter();
+    RawPrinter(const RawPrinter&) = delete;
+    RawPrinter& operator=(const RawPrinter&) = delete;
+    // False when it could not be added; the last error then says why.
+    bool Ready() const { return printer_.Get() != nullptr; }
+    const std::wstring& Name() const { return name_; }
+
+private:
+    std::wstring name_;
+    zeltools::ScopedPrinter printer_;
+};
+
+// Job n of a spooler run: its data starts at its own place in the stream, so
+// that a job filed under another job's name shows, and its job key has an
+// identifier of its own.
+std::uint64_t StreamStart(int job);
+std::wstring JobId(int job);
+// Job n as one RAW job of `bytes` to `printer` (into `outputFile` when given),
+// written in pieces of kPiece as an application writes a large job; true when
+// the spooler accepted it.
+constexpr std::uint32_t kPiece = 64 * kKiB;
+bool PrintJob(const std::wstring& printer, const std::wstring& document, int job,
+              std::uint64_t bytes, const std::wstring& outputFile = std::wstring());
 
 struct Options {
     int repetitions = 9;

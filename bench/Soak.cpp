@@ -16,7 +16,6 @@
 #include "common/Text.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
-#include "harness/SpoolerPrinting.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
 
@@ -52,16 +51,6 @@ Fate FateOf(int job) {
     default:
         return kSolicited;
     }
-}
-
-std::uint64_t StreamStart(int job) {
-    return static_cast<std::uint64_t>(job) * 7919;
-}
-
-std::wstring JobId(int job) {
-    wchar_t id[17];
-    swprintf(id, 17, L"50A4C40C%08X", static_cast<unsigned>(job));
-    return id;
 }
 
 // The system's handle table as NtQuerySystemInformation gives it
@@ -119,8 +108,7 @@ bool Abandon(const std::wstring& port, const std::wstring& document, int job, st
         !StartDocPrinterW(handle.Get(), 1, reinterpret_cast<LPBYTE>(&info))) {
         return false;
     }
-    const DWORD half =
-        static_cast<DWORD>(std::min<std::uint64_t>(size / 2 + 1, zeltest::kPrintPiece));
+    const DWORD half = static_cast<DWORD>(std::min<std::uint64_t>(size / 2 + 1, kPiece));
     DWORD written = 0;
     return WritePrinter(handle.Get(), const_cast<std::uint8_t*>(Stream(StreamStart(job))), half,
                         &written) &&
@@ -148,7 +136,7 @@ public:
         }
         for (int port = 0; port < kPorts; ++port) {
             printers_.push_back(
-                std::make_unique<zeltest::RawPrinter>(kPrinterNames[port], kPortNames[port]));
+                std::make_unique<RawPrinter>(kPrinterNames[port], kPortNames[port]));
         }
     }
     ~Soak() {
@@ -246,10 +234,7 @@ private:
                    !zeltest::ReadString(HKEY_CURRENT_USER, key->Path(), Layout::kPSFilePathValue,
                                         path);
         }
-        const bool printed =
-            zeltest::PrintRaw(printers_[port]->Name(), document, size, [&](std::uint64_t offset) {
-                return Stream(StreamStart(job) + offset);
-            });
+        const bool printed = PrintJob(printers_[port]->Name(), document, job, size);
         if (fate == kDispatchFails) {
             return !printed;
         }
@@ -269,7 +254,7 @@ private:
     std::wstring directory_;
     std::wstring dispatched_;
     zeltest::ScopedPorts ports_;
-    std::vector<std::unique_ptr<zeltest::RawPrinter>> printers_;
+    std::vector<std::unique_ptr<RawPrinter>> printers_;
     std::atomic<int> done_[kFates] = {};
 };
 

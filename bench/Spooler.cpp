@@ -13,7 +13,6 @@
 #include "common/Text.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
-#include "harness/SpoolerPrinting.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
 
@@ -29,28 +28,8 @@ constexpr int kThreads = 2;
 enum Kind { kSolicited, kUnsolicited, kFile, kKinds };
 const char* const kKindNames[kKinds] = {"solicited", "unsolicited", "file port"};
 
-// Job n's data starts at its own place in the stream, so that a job filed
-// under another job's name shows.
-std::uint64_t StreamStart(int job) {
-    return static_cast<std::uint64_t>(job) * 7919;
-}
-
-std::wstring JobId(int job) {
-    wchar_t id[17];
-    swprintf(id, 17, L"0BE4C40C%08X", static_cast<unsigned>(job));
-    return id;
-}
-
 const wchar_t* const kZelPrinter = L"Zel Bench Spooler";
 const wchar_t* const kFilePrinter = L"Zel Bench File";
-
-// One RAW job of `bytes` from the stream, starting at `start`.
-bool PrintJob(const wchar_t* printer, const std::wstring& document, const std::wstring& outputFile,
-              std::uint64_t start, std::uint64_t bytes) {
-    return zeltest::PrintRaw(
-        printer, document, bytes, [&](std::uint64_t offset) { return Stream(start + offset); },
-        outputFile);
-}
 
 class SpoolerBench {
 public:
@@ -89,13 +68,13 @@ public:
         std::atomic<int> failed{0};
         const auto print = [&] {
             for (int job; (job = next++) < jobs;) {
-                const bool ok = kind == kFile ? PrintJob(kFilePrinter, Document(job),
-                                                         OutputFile(job), StreamStart(job), bytes)
-                                              : PrintJob(kZelPrinter,
-                                                         kind == kSolicited
-                                                             ? L"Zel bench #%" + JobId(job) + L"#%"
-                                                             : Document(job),
-                                                         L"", StreamStart(job), bytes);
+                const bool ok =
+                    kind == kFile
+                        ? PrintJob(kFilePrinter, Document(job), job, bytes, OutputFile(job))
+                        : PrintJob(kZelPrinter,
+                                   kind == kSolicited ? L"Zel bench #%" + JobId(job) + L"#%"
+                                                      : Document(job),
+                                   job, bytes);
                 failed += !ok;
             }
         };
@@ -139,8 +118,8 @@ private:
     std::wstring dispatched_;
     std::wstring printed_;
     zeltest::ScopedPorts ports_;
-    zeltest::RawPrinter zel_;
-    zeltest::RawPrinter file_;
+    RawPrinter zel_;
+    RawPrinter file_;
 };
 
 } // namespace

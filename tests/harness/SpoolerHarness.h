@@ -109,10 +109,8 @@ private:
 };
 
 // The DLL loaded as the spooler loads it, with a MONITORINIT that lives as long
-// as this object and carries `registry` and `spooler`. The tests share one,
-// with the recording registry, that lives until the program ends, as the
-// spooler's MONITORINIT does; the benchmarks make their own with a registry
-// that records nothing.
+// as this object and carries `registry` and `spooler`. The tests share one that
+// lives until the program ends, as the spooler's MONITORINIT does.
 class SpoolerHarness {
 public:
     static SpoolerHarness& Instance();

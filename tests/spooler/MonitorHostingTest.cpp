@@ -1,8 +1,6 @@
-// How Wine's spooler hosts the monitor through the Wine host, seen from a
-// printing process: however many jobs it prints, from however many threads,
-// the monitor is loaded and initialised once and not shut down before the
-// process ends, as under Windows' spooler. Runs in a process of its own (see
-// CMakeLists.txt): it must watch the host before the spooler first loads it.
+// However many jobs a process prints through Wine's spooler, from however many
+// threads, the host initialises the monitor once and shuts it down only when
+// the process ends, as Windows' spooler does. Runs in a process of its own.
 
 #include <gtest/gtest.h>
 
@@ -13,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Spooler.h"
 #include "harness/ImportHook.h"
 #include "harness/PortSupport.h"
-#include "harness/SpoolerPrinting.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
 
@@ -39,8 +37,7 @@ LPMONITOR2 WINAPI CountInit(PMONITORINIT init, PHANDLE monitor) {
     return &counted;
 }
 
-// The host's GetProcAddress: hands out the counting stand-in for the monitor's
-// initialisation.
+// The host's GetProcAddress, handing out the counting initialisation.
 FARPROC WINAPI WatchExports(HMODULE module, LPCSTR name) {
     FARPROC found = GetProcAddress(module, name);
     if (found && HIWORD(name) && std::string(name) == "InitializePrintMonitor2") {
@@ -60,25 +57,34 @@ TEST(MonitorHosting, ManyJobsInitialiseTheMonitorOnce) {
 
     const std::wstring port = L"ZEL_TEST_HOSTING:";
     ScopedPorts ports({port});
-    RawPrinter printer(L"Zel Test Hosting", port);
-    ASSERT_TRUE(printer.Ready()) << GetLastError();
-    const std::wstring directory = TempDirectory();
+    // A listing loads the monitor and routes the port; the jobs go to the port
+    // itself, as the spooler sends a scheduled job.
+    std::vector<zeltools::SpoolerPort> listed;
+    ASSERT_TRUE(zeltools::ListSpoolerPorts(listed)) << GetLastError();
     constexpr int kJobs = 12;
-    std::vector<std::wstring> ids;
+    const auto id = [](int job) {
+        return L"00000000C0FFEE0" + std::wstring(1, L"0123456789AB"[job]);
+    };
     std::vector<std::unique_ptr<ScopedJobKey>> keys;
     for (int job = 0; job < kJobs; ++job) {
-        ids.push_back(L"00000000C0FFEE0" + std::wstring(1, L"0123456789AB"[job]));
-        keys.push_back(std::make_unique<ScopedJobKey>(ids.back()));
-        SetString(HKEY_CURRENT_USER, keys.back()->Path(), Layout::kTempDirPathValue, directory);
+        keys.push_back(std::make_unique<ScopedJobKey>(id(job)));
+        SetString(HKEY_CURRENT_USER, keys.back()->Path(), Layout::kTempDirPathValue,
+                  TempDirectory());
     }
     const std::string data = "%!PS one small job\n";
-    std::atomic<int> next{0};
-    std::atomic<int> failed{0};
+    std::atomic<int> next{0}, failed{0};
     {
         const auto print = [&] {
             for (int job; (job = next++) < kJobs;) {
-                failed += !PrintRaw(printer.Name(), L"hosting #%" + ids[job] + L"#%", data.size(),
-                                    [&](std::uint64_t) { return data.data(); });
+                bool sent = false;
+                const auto once = [&](const char*& piece, DWORD& size) {
+                    piece = data.data();
+                    size = sent ? 0 : static_cast<DWORD>(data.size());
+                    return sent = true;
+                };
+                failed +=
+                    !zeltools::PrintRaw(port + L", Port", L"hosting #%" + id(job) + L"#%", once)
+                         .failure.empty();
             }
         };
         TestThread first(print), second(print);
@@ -92,7 +98,6 @@ TEST(MonitorHosting, ManyJobsInitialiseTheMonitorOnce) {
     }
     EXPECT_EQ(initialisations, 1);
     EXPECT_EQ(shutdowns, 0) << "shut down before the process ends";
-    EXPECT_NE(GetModuleHandleW(L"Brambleworth.Zel.3.PortMon.x64.dll"), nullptr);
     DeletePortLog(port);
 }
 
