@@ -7,6 +7,7 @@
 
 #include "admin/PortNames.h"
 #include "bench/Bench.h"
+#include "common/Text.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
@@ -33,9 +34,7 @@ std::string ChunkLabel(std::uint32_t chunk) {
 // chunk and no other WritePort line.
 bool LogHasTwoLinesPerChunk(const std::string& log, std::uint64_t chunks) {
     std::uint64_t counts[3] = {}; // "...", "done", anything else
-    for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos;
-         start = end + 2) {
-        const std::string line = log.substr(start, end - start);
+    for (const std::string& line : zeltools::SplitLines(log)) {
         if (line.find("::WritePort: #") != std::string::npos) {
             const auto endsWith = [&](const std::string& tail) {
                 return line.size() >= tail.size() &&

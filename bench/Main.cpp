@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
 
 #include "bench/Bench.h"
 #include "common/AdvapiRegistry.h"
+#include "common/Text.h"
 #include "harness/SpoolerHarness.h"
 
 using namespace zelbench;
@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     Options options;
     std::string only;
     int soakJobs = 0; // a soak run instead of the benchmarks
+    unsigned long jobs = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             // A smoke run: small jobs, few repetitions; the numbers mean little.
@@ -78,8 +79,9 @@ int main(int argc, char** argv) {
             only = std::string(",") + (argv[i] + 7) + ",";
         } else if (std::strcmp(argv[i], "--soak") == 0) {
             soakJobs = 5000;
-        } else if (std::strncmp(argv[i], "--soak=", 7) == 0 && std::atoi(argv[i] + 7) >= 20) {
-            soakJobs = std::atoi(argv[i] + 7);
+        } else if (std::strncmp(argv[i], "--soak=", 7) == 0 &&
+                   zeltools::ParseNumber(argv[i] + 7, 20, 1000000, jobs)) {
+            soakJobs = static_cast<int>(jobs);
         } else {
             std::fprintf(stderr,
                          "usage: zel_bench [--quick] [--only=section,...] | --soak[=jobs]\n");

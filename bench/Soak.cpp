@@ -206,11 +206,10 @@ public:
 
 private:
     static int ErrorLines(const std::string& log) {
-        int count = 0;
-        for (std::size_t at = 0; (at = log.find("ERROR  : ", at)) != std::string::npos; ++at) {
-            count += at == 0 || log[at - 1] == '\n';
-        }
-        return count;
+        const std::vector<std::string> lines = zeltools::SplitLines(log);
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const auto& line) {
+            return line.rfind("ERROR  : ", 0) == 0;
+        }));
     }
 
     // Whether job `job` went as its fate says.
