@@ -224,8 +224,10 @@ DWORD InitialiseOnce() {
 extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID processEnds) {
-    // Pinned, this DLL is detached only when the process ends: the one moment
-    // Windows' spooler shuts its monitors down.
+    // Pinned, this DLL is detached only when the process ends, the moment
+    // that stands for the spooler stopping. The monitor's DLL, loaded after
+    // this one, has had its own detach by then: its Shutdown releases nothing
+    // and only has to be called.
     if (reason == DLL_PROCESS_DETACH && processEnds && monitorTable.pfnShutdown) {
         monitorTable.pfnShutdown(monitorHandle);
     }
