@@ -1,6 +1,6 @@
 # Entry points for people and CI. Everything builds into build/, with its own
 # Wine prefix in build/wineprefix.
-.PHONY: all deps configure build test bench demo package clean
+.PHONY: all deps configure build test bench soak demo package clean
 
 all: build
 
@@ -26,6 +26,12 @@ test: build
 bench: build
 	tools/make-wine-prefix.sh build/bench-prefix build/bin
 	ZEL_WINEPREFIX=$(CURDIR)/build/bench-prefix build/wine-run.sh build/bin/zel_bench.exe
+
+# A soak run through Wine's spooler (several thousand jobs; not part of the
+# tests, which run a short one): jobs checked, handles and memory reported.
+soak: build
+	tools/make-wine-prefix.sh build/bench-prefix build/bin
+	ZEL_WINEPREFIX=$(CURDIR)/build/bench-prefix build/wine-run.sh build/bin/zel_bench.exe --soak
 
 # The main job: Wine's own spooler drives the monitor, from adding a port to
 # captured jobs; ends with "demo: <n> jobs captured, <n> handed on".

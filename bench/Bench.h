@@ -1,8 +1,8 @@
 #pragma once
 
 // What every benchmark section shares: a clock, medians, the print stream whose
-// copies they check, the results they print, and the monitor DLL loaded once as
-// the spooler loads it.
+// copies they check, the results they print and the process's own figures. The
+// monitor DLL is loaded once by the test harness's loader.
 
 #include <windows.h>
 #include <winspool.h>
@@ -11,6 +11,12 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "common/Handles.h"
+
+namespace zeltest {
+class SpoolerHarness;
+}
 
 namespace zelbench {
 
@@ -38,6 +44,36 @@ const std::uint8_t* Stream(std::uint64_t offset);
 // Whether the file holds exactly `size` bytes of the stream from `start` on.
 bool FileHoldsStream(const std::wstring& path, std::uint64_t start, std::uint64_t size);
 
+// A printer that takes RAW jobs on `port`, with Wine's PostScript driver
+// installed first when missing; a printer of that name left behind by an
+// interrupted run is deleted first. It is deleted again at the end.
+class RawPrinter {
+public:
+    RawPrinter(const std::wstring& name, const std::wstring& port);
+    ~RawPrinter();
+    RawPrinter(const RawPrinter&) = delete;
+    RawPrinter& operator=(const RawPrinter&) = delete;
+    // False when it could not be added; the last error then says why.
+    bool Ready() const { return printer_.Get() != nullptr; }
+    const std::wstring& Name() const { return name_; }
+
+private:
+    std::wstring name_;
+    zeltools::ScopedPrinter printer_;
+};
+
+// Job n of a spooler run: its data starts at its own place in the stream, so
+// that a job filed under another job's name shows, and its job key has an
+// identifier of its own.
+std::uint64_t StreamStart(int job);
+std::wstring JobId(int job);
+// Job n as one RAW job of `bytes` to `printer` (into `outputFile` when given),
+// written in pieces of kPiece as an application writes a large job; true when
+// the spooler accepted it.
+constexpr std::uint32_t kPiece = 64 * kKiB;
+bool PrintJob(const std::wstring& printer, const std::wstring& document, int job,
+              std::uint64_t bytes, const std::wstring& outputFile = std::wstring());
+
 struct Options {
     int repetitions = 9;
     std::uint64_t captureBytes = std::uint64_t{256} << 20; // the capture section's job
@@ -58,36 +94,19 @@ struct Results {
     bool Check(bool ok, const std::string& what);
 };
 
-// The monitor DLL beside this program with a MONITORINIT that outlives every
-// call and a registry table that goes straight to advapi32, as Windows' spooler
-// gives it.
-class MonitorHost {
-public:
-    MonitorHost();
-    ~MonitorHost();
-    MonitorHost(const MonitorHost&) = delete;
-    MonitorHost& operator=(const MonitorHost&) = delete;
-
-    const MONITOR2& Table() const { return *monitor_; }
-    HANDLE Handle() const { return handle_; }
-
-private:
-    HMODULE module_ = nullptr;
-    MONITORINIT init_{};
-    HANDLE handle_ = nullptr;
-    const MONITOR2* monitor_ = nullptr;
-};
-
 // A directory of the benchmarks' own under the temporary directory (ends in a
 // backslash).
 std::wstring BenchDirectory();
 // Deletes the files in `directory` whose names match `pattern`; returns how
 // many there were.
 int DeleteFiles(const std::wstring& directory, const wchar_t* pattern);
+// The commit charge of this process, which hosts the monitor.
+std::uint64_t PrivateBytes();
 
-void RunMemory(const MonitorHost& host, Results& results);
-void RunCapture(const MonitorHost& host, const Options& options, Results& results);
-void RunEnumPorts(const MonitorHost& host, const Options& options, Results& results);
+void RunMemory(const zeltest::SpoolerHarness& host, Results& results);
+void RunCapture(const zeltest::SpoolerHarness& host, const Options& options, Results& results);
+void RunEnumPorts(const zeltest::SpoolerHarness& host, const Options& options, Results& results);
 void RunSpooler(const Options& options, Results& results);
+void RunSoak(int jobs, Results& results);
 
 } // namespace zelbench

@@ -7,12 +7,11 @@
 
 #include "admin/PortNames.h"
 #include "bench/Bench.h"
+#include "common/Text.h"
 #include "harness/PortSupport.h"
+#include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
-
-// After windows.h, which Bench.h brings in.
-#include <psapi.h>
 
 namespace zelbench {
 
@@ -35,9 +34,7 @@ std::string ChunkLabel(std::uint32_t chunk) {
 // chunk and no other WritePort line.
 bool LogHasTwoLinesPerChunk(const std::string& log, std::uint64_t chunks) {
     std::uint64_t counts[3] = {}; // "...", "done", anything else
-    for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos;
-         start = end + 2) {
-        const std::string line = log.substr(start, end - start);
+    for (const std::string& line : zeltools::SplitLines(log)) {
         if (line.find("::WritePort: #") != std::string::npos) {
             const auto endsWith = [&](const std::string& tail) {
                 return line.size() >= tail.size() &&
@@ -68,7 +65,8 @@ const char* const kVariantNames[kVariants] = {"monitor", "raw", "floor"};
 // a negative number when the work was not done completely.
 class CaptureRun {
 public:
-    CaptureRun(const MonitorHost& host, Results& results) : host_(host), results_(results) {}
+    CaptureRun(const zeltest::SpoolerHarness& host, Results& results)
+        : host_(host), results_(results) {}
 
     double Run(Variant variant, std::uint64_t bytes, std::uint32_t chunk) {
         const std::wstring log = variant == kMonitor ? zeltest::PortLogPath(kPort) : floorLog_;
@@ -104,7 +102,7 @@ private:
     // OpenPort, StartDocPort, WritePort per chunk, EndDocPort and ClosePort, as
     // Wine's spooler calls them.
     bool Monitor(std::uint64_t bytes, std::uint32_t chunk, double& seconds) {
-        const MONITOR2& table = host_.Table();
+        const MONITOR2& table = host_.Monitor();
         std::wstring port = kPort;
         std::wstring document = kDocument;
         std::wstring printer = L"Zel Bench Printer";
@@ -113,7 +111,7 @@ private:
         zeltest::ScopedImpersonation user;
         Stopwatch clock;
         HANDLE handle = nullptr;
-        if (!table.pfnOpenPort(host_.Handle(), &port[0], &handle)) {
+        if (!table.pfnOpenPort(host_.MonitorHandle(), &port[0], &handle)) {
             return false;
         }
         bool ok =
@@ -153,25 +151,16 @@ private:
         return ok;
     }
 
-    const MonitorHost& host_;
+    const zeltest::SpoolerHarness& host_;
     Results& results_;
     std::wstring directory_ = BenchDirectory();
     std::wstring floorLog_ = BenchDirectory() + L"floor.log";
     zeltest::ScopedPorts ports_{{kPort}};
 };
 
-std::uint64_t PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof counters);
-    // Windows reports the same commit charge in both fields; Wine fills only the older one.
-    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
-}
-
 } // namespace
 
-void RunCapture(const MonitorHost& host, const Options& options, Results& results) {
+void RunCapture(const zeltest::SpoolerHarness& host, const Options& options, Results& results) {
     CaptureRun run(host, results);
     // One small job of each kind first, untimed: it loads what the first timed
     // run would otherwise pay for.
@@ -216,18 +205,19 @@ void RunCapture(const MonitorHost& host, const Options& options, Results& result
         }
         results.Row(item, "monitor/raw", Fixed(rate[kMonitor] / rate[kRaw], 3), "");
         results.Row(item, "monitor/floor", Fixed(rate[kMonitor] / rate[kFloor], 3), "");
-        // The monitor adds at most 5 % to what its design makes it do, and
-        // where the data dominates at most 10 % to the bare write.
+        // The monitor does what its design makes it do at least as fast as
+        // the plain stdio floor (at 4 KiB a tenth faster), and where the data
+        // dominates adds at most 10 % to the bare write.
         if (chunk < kMiB) {
             results.Goal("capture/mandated at " + ChunkLabel(chunk), rate[kMonitor] / rate[kFloor],
-                         0.95, true);
+                         chunk <= 4 * kKiB ? 1.10 : 1.00, true);
         } else {
             results.Goal("capture/raw at 1 MiB", rate[kMonitor] / rate[kRaw], 0.90, true);
         }
     }
 }
 
-void RunMemory(const MonitorHost& host, Results& results) {
+void RunMemory(const zeltest::SpoolerHarness& host, Results& results) {
     // The heap grows in large steps: a thousand ports and 160 jobs give the
     // cost of one.
     const unsigned portCount = 1000;
@@ -240,13 +230,13 @@ void RunMemory(const MonitorHost& host, Results& results) {
     zeltest::ScopedJobKey jobKey(kJobId);
     zeltest::SetString(HKEY_CURRENT_USER, jobKey.Path(), Layout::kTempDirPathValue,
                        BenchDirectory());
-    const MONITOR2& table = host.Table();
+    const MONITOR2& table = host.Monitor();
 
     const std::uint64_t before = PrivateBytes();
     std::vector<HANDLE> handles;
     for (std::wstring& name : names) {
         HANDLE port = nullptr;
-        if (table.pfnOpenPort(host.Handle(), &name[0], &port)) {
+        if (table.pfnOpenPort(host.MonitorHandle(), &name[0], &port)) {
             handles.push_back(port);
         }
     }
@@ -288,7 +278,7 @@ void RunMemory(const MonitorHost& host, Results& results) {
                 "from 160 jobs, one 4 KiB chunk written each");
 }
 
-void RunEnumPorts(const MonitorHost& host, const Options& options, Results& results) {
+void RunEnumPorts(const zeltest::SpoolerHarness& host, const Options& options, Results& results) {
     const unsigned counts[] = {10, 100, 1000};
     double perPort[3] = {};
     for (int c = 0; c < 3; ++c) {
@@ -300,12 +290,13 @@ void RunEnumPorts(const MonitorHost& host, const Options& options, Results& resu
         zeltest::ScopedPorts ports(names);
         DWORD needed = 0;
         DWORD returned = 0;
-        host.Table().pfnEnumPorts(host.Handle(), nullptr, 2, nullptr, 0, &needed, &returned);
+        host.Monitor().pfnEnumPorts(host.MonitorHandle(), nullptr, 2, nullptr, 0, &needed,
+                                    &returned);
         std::vector<BYTE> buffer(needed ? needed : 1);
         // One listing into a buffer that fits: every port with this monitor's name.
         const auto listAll = [&] {
-            if (!host.Table().pfnEnumPorts(host.Handle(), nullptr, 2, buffer.data(), needed,
-                                           &needed, &returned) ||
+            if (!host.Monitor().pfnEnumPorts(host.MonitorHandle(), nullptr, 2, buffer.data(),
+                                             needed, &needed, &returned) ||
                 returned != count) {
                 return false;
             }

@@ -152,11 +152,13 @@ std::wstring MonitorDllPath() {
 }
 
 SpoolerHarness& SpoolerHarness::Instance() {
-    static SpoolerHarness harness;
-    return harness;
+    // Never destroyed: test objects that outlive main may still hold ports.
+    static SpoolerHarness* harness = new SpoolerHarness(RecordingRegistry::Instance().Table(),
+                                                        RecordingRegistry::SpoolerHandle());
+    return *harness;
 }
 
-SpoolerHarness::SpoolerHarness() {
+SpoolerHarness::SpoolerHarness(MONITORREG* registry, HANDLE spooler) {
     module_ = LoadLibraryW(MonitorDllPath().c_str());
     if (!module_) {
         throw std::runtime_error("cannot load the monitor DLL");
@@ -169,13 +171,20 @@ SpoolerHarness::SpoolerHarness() {
         throw std::runtime_error("monitor DLL lacks its initialisation exports");
     }
     init_.cbSize = sizeof init_;
-    init_.hSpooler = RecordingRegistry::SpoolerHandle();
+    init_.hSpooler = spooler;
     init_.hckRegistryRoot = nullptr;
-    init_.pMonitorReg = RecordingRegistry::Instance().Table();
+    init_.pMonitorReg = registry;
     init_.bLocal = TRUE;
     init_.pszServerName = nullptr;
     monitor_ = init2(&init_, &hMonitor_);
     ui_ = initUi();
+}
+
+SpoolerHarness::~SpoolerHarness() {
+    if (monitor_->pfnShutdown) {
+        monitor_->pfnShutdown(hMonitor_);
+    }
+    FreeLibrary(module_);
 }
 
 } // namespace zeltest

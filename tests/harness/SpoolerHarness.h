@@ -108,11 +108,17 @@ private:
     std::set<HANDLE> open_;
 };
 
-// The DLL loaded as the spooler loads it. One per test program is enough; it
+// The DLL loaded as the spooler loads it, with a MONITORINIT that lives as long
+// as this object and carries `registry` and `spooler`. The tests share one that
 // lives until the program ends, as the spooler's MONITORINIT does.
 class SpoolerHarness {
 public:
     static SpoolerHarness& Instance();
+    SpoolerHarness(MONITORREG* registry, HANDLE spooler);
+    // The spooler shuts the monitor down and unloads it only after its last call.
+    ~SpoolerHarness();
+    SpoolerHarness(const SpoolerHarness&) = delete;
+    SpoolerHarness& operator=(const SpoolerHarness&) = delete;
 
     const MONITOR2& Monitor() const { return *monitor_; }
     const MONITORUI& Ui() const { return *ui_; }
@@ -122,7 +128,6 @@ public:
     RecordingRegistry& Registry() { return RecordingRegistry::Instance(); }
 
 private:
-    SpoolerHarness();
     HMODULE module_ = nullptr;
     MONITORINIT init_{};
     HANDLE hMonitor_ = nullptr;

@@ -142,10 +142,7 @@ TEST(PortAdmin, DeleteAndConfigureThroughTheSpooler) {
 const PWSTR kPoisonName = reinterpret_cast<PWSTR>(static_cast<ULONG_PTR>(kPoison));
 
 const MONITORUI& Ui() {
-    using Init = PMONITORUI(WINAPI*)();
-    static const MONITORUI* table = reinterpret_cast<Init>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryW(MonitorDllPath().c_str()), "InitializePrintMonitorUI")))();
-    return *table;
+    return SpoolerHarness::Instance().Ui();
 }
 
 // Neither channel opens for a monitor or a port the spooler does not know: the

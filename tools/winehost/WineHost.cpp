@@ -7,11 +7,15 @@
 // - nothing impersonates the printing user around StartDocPort, so the monitor
 //   finds no thread token to print with;
 // - it routes ",XcvPort", DeletePortW, ConfigurePortW and printing to a monitor
-//   only for ports listed under its own Monitors\<name>\Ports key.
+//   only for ports listed under its own Monitors\<name>\Ports key;
+// - it loads, initialises, shuts down and frees the monitor for every call
+//   (every job), where Windows' spooler loads a monitor once and keeps it
+//   until the spooler stops.
 // This DLL is registered with Wine as the monitor instead. It loads the monitor
 // DLL from its own folder and gives it what Windows' spooler gives: a
 // MONITORINIT that lives as long as the process with a registry table backed
-// by advapi32 and a non-null spooler handle, impersonation around StartDocPort,
+// by advapi32 and a non-null spooler handle, one initialisation per process
+// with Shutdown only when the process ends, impersonation around StartDocPort,
 // and routing keys kept in step with the monitor's port keys. Every other call
 // goes straight through, so the monitor behaves as it would on Windows.
 
@@ -74,8 +78,8 @@ private:
 // advapi32 registry table does not need it.
 int spoolerCookie;
 
-// Static storage: the monitor keeps this record's address as its handle, and
-// Wine unloads and reloads this DLL per call, so it simply starts over.
+// Static storage: the monitor keeps this record's address as its handle for
+// as long as the process runs.
 MONITORINIT monitorInit = {
     sizeof(MONITORINIT), &spoolerCookie, nullptr, zeltools::AdvapiMonitorRegistry(), TRUE, nullptr,
 };
@@ -90,10 +94,14 @@ HMODULE ThisModule() {
     return module;
 }
 
-// Loaded once per load of this DLL and never freed: the monitor's tables must
-// outlive any pointer Wine still holds to them.
+// Loaded once per process and never freed, and this DLL pinned with it: Wine's
+// FreeLibrary after each call then unloads nothing, so the monitor stays loaded
+// as under Windows' spooler, and its tables outlive any pointer Wine holds.
 HMODULE MonitorModule() {
     static HMODULE module = [] {
+        HMODULE self = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCWSTR>(&ThisModule), &self);
         wchar_t path[MAX_PATH];
         DWORD length = GetModuleFileNameW(ThisModule(), path, MAX_PATH);
         std::wstring dll(path, length);
@@ -115,6 +123,7 @@ template <class Function> Function MonitorExport(const char* name) {
 
 MONITOR2 monitorTable; // the monitor's own slots
 MONITOR2 forwardTable; // what Wine gets: the same, with the wrapped slots replaced
+HANDLE monitorHandle;  // what the monitor's one initialisation returned
 
 // ---- routing keys ----------------------------------------------------------------
 
@@ -176,38 +185,62 @@ DWORD WINAPI HostXcvDataPort(HANDLE xcv, LPCWSTR command, PBYTE input, DWORD inp
     return result;
 }
 
-bool WrapTable(const MONITOR2& table) {
-    monitorTable = table;
-    forwardTable = table;
-    if (forwardTable.pfnStartDocPort) {
-        forwardTable.pfnStartDocPort = HostStartDocPort;
-    }
-    if (forwardTable.pfnXcvDataPort) {
-        forwardTable.pfnXcvDataPort = HostXcvDataPort;
-    }
-    return true;
+// Wine shuts the monitor down after every call; the monitor's own Shutdown
+// waits for the end of the process, as under Windows' spooler.
+VOID WINAPI HostShutdown(HANDLE) {}
+
+// The monitor initialised once per process. Threads initialising at the same
+// time wait for the one that does it and never see a table half written. An
+// error code when it failed: a monitor that would not load or initialise once is
+// not tried again in this process.
+DWORD InitialiseOnce() {
+    static const DWORD error = [] {
+        using Init = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
+        Init init = MonitorExport<Init>("InitializePrintMonitor2");
+        if (!init) {
+            return static_cast<DWORD>(ERROR_MOD_NOT_FOUND);
+        }
+        LPMONITOR2 table = init(&monitorInit, &monitorHandle);
+        if (!table) {
+            const DWORD failure = GetLastError();
+            return failure ? failure : static_cast<DWORD>(ERROR_GEN_FAILURE);
+        }
+        monitorTable = *table;
+        forwardTable = *table;
+        if (forwardTable.pfnStartDocPort) {
+            forwardTable.pfnStartDocPort = HostStartDocPort;
+        }
+        if (forwardTable.pfnXcvDataPort) {
+            forwardTable.pfnXcvDataPort = HostXcvDataPort;
+        }
+        forwardTable.pfnShutdown = HostShutdown;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    }();
+    return error;
 }
 
 } // namespace
 
 extern "C" {
 
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID processEnds) {
+    // Pinned, this DLL is detached only when the process ends, the moment
+    // that stands for the spooler stopping. The monitor's DLL, loaded after
+    // this one, has had its own detach by then: its Shutdown releases nothing
+    // and only has to be called.
+    if (reason == DLL_PROCESS_DETACH && processEnds && monitorTable.pfnShutdown) {
+        monitorTable.pfnShutdown(monitorHandle);
+    }
+    return TRUE;
+}
+
 LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT, PHANDLE phMonitor) {
-    using Init = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
-    Init init = MonitorExport<Init>("InitializePrintMonitor2");
-    if (!init) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
+    const DWORD error = InitialiseOnce();
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
         return nullptr;
     }
-    LPMONITOR2 table = init(&monitorInit, phMonitor);
-    if (!table) {
-        return nullptr;
-    }
-    // The monitor's table is constant, so the forwarding table is built once
-    // per load; threads initialising at the same time then never see it half
-    // written.
-    static const bool wrapped = WrapTable(*table);
-    (void)wrapped;
+    *phMonitor = monitorHandle;
     SyncRoutes();
     return &forwardTable;
 }
