@@ -1,0 +1,116 @@
+// The solicited-job client library through Wine's real spooler: jobs of one
+// process running at once, each on its own thread, and the example program.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "ZelJobClient.h"
+#include "common/PrinterDriver.h"
+#include "harness/SpoolerHarness.h"
+#include "harness/TestRegistry.h"
+#include "registry/RegistryLayout.h"
+
+using namespace zeltest;
+namespace Layout = Brambleworth::Zel::Registry;
+
+namespace {
+
+const wchar_t* const kPort = L"ZELJOB_P:";
+const wchar_t* const kPrinter = L"Zel Job Client";
+
+// One RAW job, as an application that makes its own PostScript sends it.
+bool PrintRaw(const std::wstring& document, const std::string& bytes) {
+    zeltools::ScopedPrinter printer;
+    std::wstring name = kPrinter, doc = document, datatype = L"RAW";
+    DOC_INFO_1W info{&doc[0], nullptr, &datatype[0]};
+    DWORD written = 0;
+    return OpenPrinterW(&name[0], printer.Out(), nullptr) &&
+           StartDocPrinterW(printer.Get(), 1, reinterpret_cast<LPBYTE>(&info)) &&
+           WritePrinter(printer.Get(), const_cast<char*>(bytes.data()),
+                        static_cast<DWORD>(bytes.size()), &written) &&
+           EndDocPrinter(printer.Get());
+}
+
+TEST(JobClient, JobsAtOnceThroughTheSpooler) {
+    ScopedPorts ports({kPort});
+    DWORD needed = 0, returned = 0;
+    EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned); // routes the spooler to the port
+    ASSERT_TRUE(zeltools::InstallWinePostScriptDriver(L"Zel Test PostScript") ||
+                GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
+    zeltools::ScopedPrinter printer;
+    ASSERT_TRUE(zeltools::AddRawPrinter(kPrinter, kPort, L"Zel Test PostScript", printer));
+    ScratchDir dir(L"zeljob");
+
+    // Each job prints its own name, so a result that reaches the wrong job
+    // shows. A job that timed out can still be printed and waited for.
+    struct Row {
+        const char* name;
+        std::wstring folder;
+        DWORD firstWait; // ms before printing; 0: print at once
+        DWORD errorCode;
+        DWORD status = kPoison, timedOut = 0, code = kPoison;
+        std::wstring keyPath, psFile;
+        bool printed = false;
+    } rows[] = {
+        {"done", dir.path, 0, 0},
+        {"done after a time-out", dir.path, 300, 0},
+        {"no such folder", dir.File(L"missing"), 0, 1},
+        {"relative folder", L".", 0, 0},
+    };
+    std::vector<std::unique_ptr<TestThread>> threads;
+    for (Row& row : rows) {
+        threads.push_back(std::make_unique<TestThread>([&row] {
+            zeljob::Job job(row.folder.c_str());
+            if ((row.status = job.CreateStatus()) != ERROR_SUCCESS) {
+                return;
+            }
+            row.keyPath = std::wstring(Layout::kJobsKeyPath) + L"\\" + job.Id();
+            if (row.firstWait) {
+                row.timedOut = job.Wait(row.firstWait, row.code);
+            }
+            row.printed = PrintRaw(job.DocumentName(Widen(row.name).c_str()), row.name);
+            row.status = job.Wait(60000, row.code);
+            row.psFile = job.PSFilePath();
+        }));
+    }
+    threads.clear();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.status, static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(row.timedOut, row.firstWait ? static_cast<DWORD>(ERROR_TIMEOUT) : 0);
+        EXPECT_EQ(row.code, row.errorCode);
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, row.keyPath));
+        // A job the monitor fails is one the spooler reports as failed.
+        EXPECT_EQ(row.printed, row.errorCode == 0);
+        if (row.errorCode != 0) {
+            EXPECT_EQ(row.psFile, L"");
+            continue;
+        }
+        // The monitor resolves a relative folder against the spooler's working
+        // folder, so the job key must hold an absolute one.
+        std::wstring folder = zeltools::FullPath(row.folder);
+        EXPECT_EQ(row.psFile.rfind(folder + (folder.back() == L'\\' ? L"ps" : L"\\ps"), 0), 0u);
+        EXPECT_EQ(ReadFileBytes(row.psFile), row.name);
+        DeleteFileW(row.psFile.c_str());
+    }
+
+    // The example program, as a developer would run it.
+    WriteBytes(dir.File(L"in.ps"), "%!PS example\n");
+    ProgramResult run =
+        RunProgram(Quoted(ProgramDirectory() + L"zel-solicited-print.exe") + L" " +
+                   Quoted(kPrinter) + L" " + Quoted(dir.File(L"in.ps")) + L" " + Quoted(dir.path));
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.out.rfind("PSFilePath: " + Narrow(dir.path) + "\\ps", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("\nErrorCode: 0 (done: "), std::string::npos) << run.out;
+    EXPECT_TRUE(zeltools::SubKeyNames(HKEY_CURRENT_USER, Layout::kJobsKeyPath).empty());
+    DeletePrinter(printer.Get());
+}
+
+} // namespace
