@@ -44,9 +44,15 @@ TEST(JobClient, JobsAtOnceThroughTheSpooler) {
     EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned); // routes the spooler to the port
     ASSERT_TRUE(zeltools::InstallWinePostScriptDriver(L"Zel Test PostScript") ||
                 GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
-    zeltools::ScopedPrinter printer;
-    ASSERT_TRUE(zeltools::AddRawPrinter(kPrinter, kPort, L"Zel Test PostScript", printer));
+    zeltools::ScopedPrinter printer; // kept from an interrupted run, or added now
+    ASSERT_TRUE(zeltools::AddRawPrinter(kPrinter, kPort, L"Zel Test PostScript", printer) ||
+                GetLastError() == ERROR_PRINTER_ALREADY_EXISTS);
+    DeleteTree(HKEY_CURRENT_USER, Layout::kJobsKeyPath);
     ScratchDir dir(L"zeljob");
+    // "." is the scratch folder, so the relative case leaves nothing behind.
+    wchar_t folder[MAX_PATH + 1] = {};
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    SetCurrentDirectoryW(dir.path.c_str());
 
     // Each job prints its own name, so a result that reaches the wrong job
     // shows. A job that timed out can still be printed and waited for.
@@ -63,6 +69,7 @@ TEST(JobClient, JobsAtOnceThroughTheSpooler) {
         {"done after a time-out", dir.path, 300, 0},
         {"no such folder", dir.File(L"missing"), 0, 1},
         {"relative folder", L".", 0, 0},
+        {"temporary folder", L"", 0, 0},
     };
     std::vector<std::unique_ptr<TestThread>> threads;
     for (Row& row : rows) {
@@ -81,6 +88,7 @@ TEST(JobClient, JobsAtOnceThroughTheSpooler) {
         }));
     }
     threads.clear();
+    SetCurrentDirectoryW(folder);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(row.status, static_cast<DWORD>(ERROR_SUCCESS));
@@ -95,8 +103,8 @@ TEST(JobClient, JobsAtOnceThroughTheSpooler) {
         }
         // The monitor resolves a relative folder against the spooler's working
         // folder, so the job key must hold an absolute one.
-        std::wstring folder = zeltools::FullPath(row.folder);
-        EXPECT_EQ(row.psFile.rfind(folder + (folder.back() == L'\\' ? L"ps" : L"\\ps"), 0), 0u);
+        std::wstring expected = row.folder.empty() ? TempDirectory() : dir.path + L"\\";
+        EXPECT_EQ(row.psFile.rfind(expected + L"ps", 0), 0u) << Narrow(row.psFile);
         EXPECT_EQ(ReadFileBytes(row.psFile), row.name);
         DeleteFileW(row.psFile.c_str());
     }

@@ -11,7 +11,8 @@
  * One job is used by one thread at a time; different jobs are independent, so
  * several jobs can run at once, each on its own thread. The job key lives in
  * the calling user's HKEY_CURRENT_USER: the same user must print the job on
- * this machine (see docs/solicited-jobs.md). Link with advapi32 and bcrypt. */
+ * this machine (see docs/solicited-jobs.md). Link with the C++ runtime, ssp,
+ * advapi32 and bcrypt. */
 
 #ifndef ZEL_JOB_CLIENT_H
 #define ZEL_JOB_CLIENT_H
