@@ -9,8 +9,9 @@
 #include <memory>
 
 #include "bench/Bench.h"
-#include "common/PrinterDriver.h"
-#include "common/Win32Util.h"
+#include "common/Spooler.h"
+#include "common/Text.h"
+#include "common/Wine.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "common/Win32Util.h"
+#include "common/Text.h"
 #include "harness/TestRegistry.h"
 
 namespace zeltest {

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Win32Util.h"
+#include "common/Registry.h"
+#include "common/Spooler.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
 

@@ -4,17 +4,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "ProgramRun.h"
+#include "common/Text.h"
 #include "dispatch/DispatcherMessage.h"
-#include "zel-dispatch/DispatchMessage.h"
+#include "zel-dispatch/Ghostscript.h"
+#include "zel-dispatch/JsonRecord.h"
+#include "zel-dispatch/MessageParser.h"
+#include "zel-dispatch/Options.h"
+#include "zel-dispatch/OutputNames.h"
 
 using Brambleworth::Zel::PortMon::BuildDispatcherCommandLine;
 using namespace zeldispatch;
 using namespace zeltest;
 using zeltools::ToUtf8;
+using Json = nlohmann::ordered_json;
 
 namespace {
 
@@ -81,11 +90,15 @@ TEST(DispatchNames, SafeFileStems) {
     }
 }
 
-TEST(DispatchRecord, JsonStringsAreValidUtf8WithEscapes) {
-    EXPECT_EQ(JsonString(L"a\"b\\c\td\x01"), "\"a\\\"b\\\\c\\td\\u0001\"");
-    EXPECT_EQ(JsonString(L"\u00e9\u20ac" + kPair), "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
-    // A lone surrogate cannot be UTF-8: it becomes the replacement character.
-    EXPECT_EQ(JsonString({wchar_t(0xdc00)}), "\"\xef\xbf\xbd\"");
+// The record parses back to what went in; a lone surrogate cannot be UTF-8
+// and becomes the replacement character.
+TEST(DispatchRecord, ParsesBackWithEveryCharacter) {
+    JobRecord record;
+    record.document = L"a\"b\\c\td\x01\u00e9\u20ac" + kPair + wchar_t(0xdc00);
+    record.pdf.outcome = PdfOutcome::Failed;
+    const Json json = Json::parse(RecordJson(record));
+    EXPECT_EQ(json["document"], "a\"b\\c\td\x01\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xef\xbf\xbd");
+    EXPECT_TRUE(json["pdf"]["path"].is_null() && json["pdf"]["pages"].is_null());
 }
 
 TEST(DispatchPdf, OptionsAndCommandLines) {
@@ -118,7 +131,7 @@ TEST(DispatchPdf, OptionsAndCommandLines) {
         {L"say \"a\\\"", L"\"say \\\"a\\\\\\\"\""},
     };
     for (const auto& [argument, expected] : quoted) {
-        EXPECT_EQ(QuoteArgument(argument), expected) << ToUtf8(argument);
+        EXPECT_EQ(zeltools::QuoteArgument(argument), expected) << ToUtf8(argument);
     }
     std::vector<std::wstring> gs =
         GhostscriptArguments(L"C:\\j\\50% off.ps", L"C:\\j\\50% off.pdf");
@@ -202,13 +215,20 @@ TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         EXPECT_EQ(Out(stem + L".ps"), bytes);
         EXPECT_FALSE(std::filesystem::exists(ps)) << "the PS file was copied, not moved";
-        std::string json = Out(stem + L".json");
-        for (const std::string& field :
-             {"\"document\": " + JsonString(document), "\"originalPath\": " + JsonString(ps),
-              std::string("\"size\": 25,"), std::string("\"time\": \""),
-              std::string(hex ? "\"encoding\": \"hex\"" : "\"encoding\": \"plain\"")}) {
-            EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
+        const Json json = Json::parse(Out(stem + L".json"));
+        std::vector<std::string> fields;
+        for (const auto& field : json.items()) {
+            fields.push_back(field.key());
         }
+        EXPECT_EQ(fields, (std::vector<std::string>{"document", "encoding", "originalPath",
+                                                    "capturedPath", "size", "time"}));
+        EXPECT_EQ(json["document"], ToUtf8(document));
+        EXPECT_EQ(json["encoding"], hex ? "hex" : "plain");
+        EXPECT_EQ(json["originalPath"], ToUtf8(ps));
+        EXPECT_EQ(json["capturedPath"], ToUtf8(dir.File(L"out dir\\" + stem + L".ps")));
+        EXPECT_EQ(json["size"], 25);
+        EXPECT_TRUE(std::regex_match(json["time"].get<std::string>(),
+                                     std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ")));
     }
     std::string log = Out(L"zel-dispatch.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
@@ -226,7 +246,7 @@ TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
         const char* outcome;
         const char* detail;
     } cases[] = {
-        {L" --gs /usr/bin/gs", "%!PS\n" + page + page, "converted", "\"pages\": 2"},
+        {L" --gs /usr/bin/gs", "%!PS\n" + page + page, "converted", ""},
         {L" --gs /usr/bin/gs", "%!PS\n" + page + "nosuchop\n", "failed", "Error: /undefined"},
         {L" --gs /usr/bin/gs --pdf-timeout 1", "%!PS\n{} loop\n", "timed out", "time limit"},
         {L" --gs /bin/false", "%!PS\n", "failed", "exit code 1"},
@@ -242,10 +262,10 @@ TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
         WriteBytes(ps, c.ps);
         EXPECT_EQ(Dispatch(c.options, stem, ps).exitCode, 0u);
         EXPECT_EQ(Out(stem + L".ps"), c.ps);
-        std::string json = Out(stem + L".json");
-        EXPECT_NE(json.find(std::string("\"outcome\": \"") + c.outcome + "\""), std::string::npos)
-            << json;
-        EXPECT_NE(json.find(c.detail), std::string::npos) << json;
+        const Json pdf = Json::parse(Out(stem + L".json"))["pdf"];
+        EXPECT_EQ(pdf["outcome"], c.outcome);
+        EXPECT_NE(pdf["message"].get<std::string>().find(c.detail), std::string::npos) << pdf;
+        EXPECT_EQ(pdf["pages"], n == 1 ? Json(2) : Json()) << pdf;
         EXPECT_EQ(Out(stem + L".pdf").rfind("%PDF-", 0) == 0, n == 1) << "only one PDF is good";
         std::string log = Out(L"zel-dispatch.log");
         EXPECT_EQ(log.find(ToUtf8(stem) + ".ps (" + c.outcome + ": ") != std::string::npos, n > 1)

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "common/Win32Util.h"
+#include "common/Handles.h"
+#include "common/Process.h"
 #include "harness/PortSupport.h"
 
 namespace zeltest {

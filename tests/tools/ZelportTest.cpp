@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "ProgramRun.h"
-#include "common/Win32Util.h"
+#include "common/Text.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
-#include "zelport/Diagnosis.h"
-#include "zelport/ZelportArgs.h"
+#include "zelport/Arguments.h"
+#include "zelport/JobCommands.h"
+#include "zelport/PortCommands.h"
+#include "zelport/PortLog.h"
 
 using namespace zelport;
 using namespace zeltest;
@@ -67,12 +69,13 @@ TEST(ZelportText, JobIdsAndDocumentNames) {
 // here the edges: a line still being written, empty lines, advice or none.
 TEST(ZelportText, PortLogEdges) {
     using Lines = std::vector<std::string>;
-    const Lines lines = LogLines("       : A: #1: ...\r\nERROR  : B: #3: e\r\nERROR  : half");
+    const Lines lines =
+        zeltools::SplitLines("       : A: #1: ...\r\nERROR  : B: #3: e\r\nERROR  : half");
     EXPECT_EQ(lines, Lines({"       : A: #1: ...", "ERROR  : B: #3: e", "ERROR  : half"}));
     EXPECT_EQ(LastLines(lines, 9, true), Lines(lines.begin() + 1, lines.end()));
     EXPECT_EQ(LastErrorLine(Lines(lines.begin(), lines.begin() + 1)), "");
-    EXPECT_TRUE(LogLines("").empty());
-    EXPECT_EQ(LogLines("\r\n\n"), Lines({"", ""}));
+    EXPECT_TRUE(zeltools::SplitLines("").empty());
+    EXPECT_EQ(zeltools::SplitLines("\r\n\n"), Lines({"", ""}));
     EXPECT_NE(AdviceFor("ERROR  : X::Send: #367: e", L"P:").find(L"zelport status P:"),
               std::wstring::npos);
     EXPECT_EQ(AdviceFor(lines[1], L"P:"), L"");
@@ -100,7 +103,7 @@ TEST(ZelportText, GuardRails) {
         {L"\"C:\\unclosed quote", L"C:\\unclosed quote", false},
     };
     for (const auto& c : commands) {
-        EXPECT_EQ(DispatcherProgram(c.command), c.program);
+        EXPECT_EQ(zeltools::CommandProgram(c.command), c.program);
         EXPECT_EQ(DispatcherCommandProblem(c.command).empty(), !c.refused) << ToUtf8(c.command);
     }
 }
@@ -225,6 +228,23 @@ TEST_F(ZelportProgram, PrintedAndSubmittedJobs) {
               std::string::npos)
         << status.out;
 
+    // One rule for the printers on a port, in status as in uninstall's refusal:
+    // letter case and blanks around a name in a printer's port list do not count.
+    SetString(HKEY_LOCAL_MACHINE,
+              L"System\\CurrentControlSet\\Control\\Print\\Printers\\Zel Tools Printer", L"Port",
+              L"FILE:,  zeltools_p: ");
+    status = Zelport(L"status ZELTOOLS_P:");
+    EXPECT_NE(status.out.find("\n  printers: Zel Tools Printer\n"), std::string::npos)
+        << status.out;
+    ProgramResult uninstall = Zelport(L"uninstall");
+    EXPECT_EQ(uninstall.err,
+              Error(L"cannot remove monitor \"Tessivane 3 Monitor\" while printers use "
+                    L"its ports: Zel Tools Printer (ZELTOOLS_P:)",
+                    ERROR_PRINT_MONITOR_IN_USE));
+    SetString(HKEY_LOCAL_MACHINE,
+              L"System\\CurrentControlSet\\Control\\Print\\Printers\\Zel Tools Printer", L"Port",
+              L"ZELTOOLS_P:");
+
     // A solicited job: the PS file named in the job key, which is then removed.
     ProgramResult run = Zelport(L"submit " + file + printer + L" --dir " + Quoted(dir.path));
     ASSERT_EQ(run.exitCode, 0u) << run.err;
@@ -278,7 +298,7 @@ TEST_F(ZelportProgram, AdministratorsSession) {
         DWORD exitCode;
         std::string output;
     } steps[] = {
-        {L"submit --help", 0, ToUtf8(UsageText(Verb::kSubmit))},
+        {L"submit --help", 0, ToUtf8(UsageText(L"submit"))},
         {L"", 2, "zelport: no command given (see zelport --help)\n"},
         {L"submit x.ps", 2, "zelport: submit needs --printer (see zelport submit --help)\n"},
         // Without a name the monitor's user interface picks one.

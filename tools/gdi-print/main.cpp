@@ -4,13 +4,13 @@
 // installs Wine's PostScript driver, which a fresh Wine prefix lacks.)
 
 #include <windows.h>
-#include <shellapi.h>
 #include <winspool.h>
 
 #include <string>
 #include <vector>
 
-#include "common/Win32Util.h"
+#include "common/Handles.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -22,68 +22,29 @@ const wchar_t kUsage[] = L"usage: zel-gdi-print print PRINTER [--document NAME] 
                          L"prints a one-page GDI document on PRINTER (or into FILE)\n";
 
 int Failed(const std::wstring& what, DWORD code) {
-    Err(L"zel-gdi-print: " + what + L": " + zeltools::SystemText(code) + L" (" +
-        std::to_wstring(code) + L")\n");
+    Err(L"zel-gdi-print: " + zeltools::ErrorText(what, code) + L"\n");
     return 1;
 }
 
-// A printer device context; the document is aborted unless it was ended.
-class PrinterDc {
+// A font selected into a device context for as long as it lives.
+class SelectedFont {
 public:
-    explicit PrinterDc(const std::wstring& printer)
-        : dc_(CreateDCW(L"WINSPOOL", printer.c_str(), nullptr, nullptr)) {}
-    ~PrinterDc() {
-        if (inDocument_) {
-            AbortDoc(dc_);
-        }
-        if (dc_) {
-            DeleteDC(dc_);
-        }
-    }
-    PrinterDc(const PrinterDc&) = delete;
-    PrinterDc& operator=(const PrinterDc&) = delete;
-
-    HDC Get() const { return dc_; }
-    int Start(const std::wstring& document, const std::wstring& output) {
-        DOCINFOW info{};
-        info.cbSize = sizeof(info);
-        info.lpszDocName = document.c_str();
-        info.lpszOutput = output.empty() ? nullptr : output.c_str();
-        int job = StartDocW(dc_, &info);
-        inDocument_ = job > 0;
-        return job;
-    }
-    bool End() {
-        inDocument_ = false;
-        return EndDoc(dc_) > 0;
-    }
-
-private:
-    HDC dc_;
-    bool inDocument_ = false;
-};
-
-class ScopedFont {
-public:
-    ScopedFont(HDC dc, int height, int weight)
+    SelectedFont(HDC dc, int height, int weight)
         : dc_(dc), font_(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                      DEFAULT_PITCH | FF_SWISS, L"Arial")),
-          old_(font_ ? SelectObject(dc, font_) : nullptr) {}
-    ~ScopedFont() {
+          old_(font_.Get() ? SelectObject(dc, font_.Get()) : nullptr) {}
+    ~SelectedFont() {
         if (old_) {
             SelectObject(dc_, old_);
         }
-        if (font_) {
-            DeleteObject(font_);
-        }
     }
-    ScopedFont(const ScopedFont&) = delete;
-    ScopedFont& operator=(const ScopedFont&) = delete;
+    SelectedFont(const SelectedFont&) = delete;
+    SelectedFont& operator=(const SelectedFont&) = delete;
 
 private:
     HDC dc_;
-    HFONT font_;
+    zeltools::Owned<HFONT, &DeleteObject> font_;
     HGDIOBJ old_;
 };
 
@@ -93,10 +54,10 @@ void DrawPage(HDC dc, const std::wstring& document) {
     const int inchX = dpiX > 0 ? dpiX : 300;
     const int inchY = dpiY > 0 ? dpiY : 300;
     {
-        ScopedFont title(dc, inchY / 3, FW_BOLD);
+        SelectedFont title(dc, inchY / 3, FW_BOLD);
         TextOutW(dc, inchX, inchY, document.c_str(), static_cast<int>(document.size()));
     }
-    ScopedFont body(dc, inchY / 6, FW_NORMAL);
+    SelectedFont body(dc, inchY / 6, FW_NORMAL);
     const std::wstring lines[] = {
         L"Printed through GDI and the printer's PostScript driver.",
         L"The port monitor wrote this job, byte for byte, into a PS file",
@@ -117,43 +78,38 @@ void DrawPage(HDC dc, const std::wstring& document) {
 // With an output file the spooler writes the driver's data there instead of
 // to the port: the same bytes the port would have received.
 int Print(const std::wstring& printer, const std::wstring& document, const std::wstring& output) {
-    PrinterDc dc(printer);
+    zeltools::Owned<HDC, &DeleteDC> dc(CreateDCW(L"WINSPOOL", printer.c_str(), nullptr, nullptr));
     if (!dc.Get()) {
         return Failed(L"cannot open printer " + printer, GetLastError());
     }
-    int job = dc.Start(document, output);
+    DOCINFOW info{sizeof(info), document.c_str(), output.empty() ? nullptr : output.c_str(),
+                  nullptr, 0};
+    const int job = StartDocW(dc.Get(), &info);
     if (job <= 0) {
         return Failed(L"cannot start a document on " + printer, GetLastError());
     }
-    if (StartPage(dc.Get()) <= 0) {
-        return Failed(L"cannot start a page", GetLastError());
+    // The document is aborted unless it was ended.
+    const char* failed = StartPage(dc.Get()) <= 0 ? "cannot start a page" : nullptr;
+    if (!failed) {
+        DrawPage(dc.Get(), document);
+        failed = EndPage(dc.Get()) <= 0 ? "cannot end the page" : nullptr;
     }
-    DrawPage(dc.Get(), document);
-    if (EndPage(dc.Get()) <= 0) {
-        return Failed(L"cannot end the page", GetLastError());
+    if (failed) {
+        const DWORD error = GetLastError();
+        AbortDoc(dc.Get());
+        return Failed(zeltools::FromUtf8(failed), error);
     }
-    if (!dc.End()) {
+    if (EndDoc(dc.Get()) <= 0) {
         return Failed(L"the printer did not accept the document", GetLastError());
     }
     Out(L"job " + std::to_wstring(job) + L" printed on " + printer + L"\n");
     return 0;
 }
 
-std::vector<std::wstring> Arguments() {
-    std::vector<std::wstring> args;
-    int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; argv && i < count; ++i) {
-        args.emplace_back(argv[i]);
-    }
-    LocalFree(argv);
-    return args;
-}
-
 } // namespace
 
-int main() {
-    std::vector<std::wstring> args = Arguments();
+int wmain(int argc, wchar_t* argv[]) {
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.size() >= 2 && args.size() % 2 == 0 && args[0] == L"print") {
         std::wstring document = L"GDI test page";
         std::wstring output;

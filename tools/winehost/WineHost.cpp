@@ -25,7 +25,8 @@
 #include <vector>
 
 #include "common/AdvapiRegistry.h"
-#include "common/Win32Util.h"
+#include "common/Handles.h"
+#include "common/Registry.h"
 #include "registry/RegistryLayout.h"
 
 namespace {
@@ -117,30 +118,6 @@ MONITOR2 forwardTable; // what Wine gets: the same, with the wrapped slots repla
 
 // ---- routing keys ----------------------------------------------------------------
 
-std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path) {
-    std::vector<std::wstring> names;
-    zeltools::ScopedKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) {
-        return names;
-    }
-    std::vector<wchar_t> buffer(512);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        LONG status = RegEnumKeyExW(key.Get(), index, buffer.data(), &length, nullptr, nullptr,
-                                    nullptr, nullptr);
-        if (status == ERROR_MORE_DATA) {
-            buffer.resize(buffer.size() * 2);
-            --index;
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            break;
-        }
-        names.emplace_back(buffer.data(), length);
-    }
-    return names;
-}
-
 void AddRoute(const std::wstring& port) {
     zeltools::ScopedKey key;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kRoutingKeyPath + L'\\' + port).c_str(), 0, nullptr,
@@ -155,8 +132,9 @@ void RemoveRoute(const std::wstring& port) {
 // Ports may also appear or vanish in the registry without the transceive
 // channel (an installer, a test): bring Wine's routing in line on every load.
 void SyncRoutes() {
-    std::vector<std::wstring> ports = SubKeyNames(HKEY_LOCAL_MACHINE, Layout::kPortsKeyPath);
-    std::vector<std::wstring> routes = SubKeyNames(HKEY_LOCAL_MACHINE, kRoutingKeyPath);
+    std::vector<std::wstring> ports =
+        zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, Layout::kPortsKeyPath);
+    std::vector<std::wstring> routes = zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, kRoutingKeyPath);
     std::sort(ports.begin(), ports.end());
     std::sort(routes.begin(), routes.end());
     for (const std::wstring& port : ports) {

@@ -1,44 +1,19 @@
 #include "zel-dispatch/Ghostscript.h"
 
-#include <cstdlib>
+#include <windows.h>
+
+#include <algorithm>
+
+#include "common/Files.h"
+#include "common/Handles.h"
+#include "common/Process.h"
+#include "common/Registry.h"
+#include "common/Text.h"
+#include "common/Wine.h"
 
 namespace zeldispatch {
 
 const char kPageCountMarker[] = "ZelPageCount: ";
-
-std::wstring QuoteArgument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        return argument;
-    }
-    // Backslashes are literal except in a run that ends at a quote: there
-    // each one is doubled, and the quote itself is escaped.
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
-        backslashes = 0;
-        quoted.push_back(c);
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
-}
-
-std::wstring JoinCommandLine(const std::vector<std::wstring>& arguments) {
-    std::wstring line;
-    for (const std::wstring& argument : arguments) {
-        line += (line.empty() ? L"" : L" ") + QuoteArgument(argument);
-    }
-    return line;
-}
 
 std::vector<std::wstring> GhostscriptArguments(const std::wstring& ps, const std::wstring& pdf) {
     // OutputFile reads '%' as the start of a page number format ("%d"): a
@@ -80,46 +55,33 @@ std::vector<std::wstring> UnixRunnerArguments(const std::wstring& statusPath,
 }
 
 bool ParseStatus(const std::string& text, unsigned& exitCode) {
-    if (text.size() < 2 || text.back() != '\n' || text.size() > 5) {
+    unsigned long value = 0;
+    if (text.empty() || text.back() != '\n' ||
+        !zeltools::ParseNumber(std::string_view(text).substr(0, text.size() - 1), 0, 9999, value)) {
         return false;
     }
-    unsigned value = 0;
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    exitCode = value;
+    exitCode = static_cast<unsigned>(value);
     return true;
 }
 
 int ParsePageCount(const std::string& output) {
-    size_t at = output.rfind(kPageCountMarker);
+    const size_t at = output.rfind(kPageCountMarker);
     if (at == std::string::npos) {
         return -1;
     }
-    size_t pos = at + sizeof(kPageCountMarker) - 1;
-    size_t end = pos;
-    while (end < output.size() && end - pos < 9 && output[end] >= '0' && output[end] <= '9') {
-        ++end;
-    }
-    if (end == pos || (end < output.size() && output[end] != '\r' && output[end] != '\n')) {
-        return -1;
-    }
-    return std::atoi(output.substr(pos, end - pos).c_str());
+    const size_t pos = at + sizeof(kPageCountMarker) - 1;
+    const size_t end = std::min(output.find_first_of("\r\n", pos), output.size());
+    unsigned long pages = 0;
+    return zeltools::ParseNumber(std::string_view(output).substr(pos, end - pos), 0, 999999999,
+                                 pages)
+               ? static_cast<int>(pages)
+               : -1;
 }
 
 std::string ProblemLine(const std::string& output) {
     std::string chosen;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        std::string line = output.substr(start, end == std::string::npos ? end : end - start);
-        start = end == std::string::npos ? output.size() : end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-            line.pop_back();
-        }
+    for (std::string line : zeltools::SplitLines(output)) {
+        line.erase(line.find_last_not_of(" \r") + 1);
         if (line.rfind("Error: ", 0) == 0) { // the first error caused the rest
             chosen = line;
             break;
@@ -147,12 +109,13 @@ std::vector<unsigned long> VersionParts(const std::wstring& name) {
     size_t pos = 0;
     while (pos <= name.size()) {
         size_t dot = name.find(L'.', pos);
-        std::wstring part = name.substr(pos, dot == std::wstring::npos ? dot : dot - pos);
-        if (part.empty() || part.size() > 6 ||
-            part.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        unsigned long part = 0;
+        if (!zeltools::ParseNumber(
+                std::wstring_view(name).substr(pos, dot == std::wstring::npos ? dot : dot - pos), 0,
+                999999, part)) {
             return {};
         }
-        parts.push_back(std::wcstoul(part.c_str(), nullptr, 10));
+        parts.push_back(part);
         if (dot == std::wstring::npos) {
             break;
         }
@@ -212,6 +175,140 @@ PdfResult JudgeConversion(unsigned exitCode, bool unixRunner, const std::string&
     } else {
         result.outcome = PdfOutcome::Converted;
         result.pages = ParsePageCount(output);
+    }
+    return result;
+}
+
+namespace {
+
+// A scratch file in the output folder, removed on every path.
+struct ScratchFile {
+    explicit ScratchFile(const std::wstring& dir) {
+        wchar_t name[MAX_PATH] = {};
+        if (GetTempFileNameW(dir.c_str(), L"gs", 0, name)) {
+            path = name;
+        }
+    }
+    ~ScratchFile() {
+        if (!path.empty()) {
+            DeleteFileW(path.c_str());
+        }
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    std::wstring path;
+};
+
+PdfResult Problem(PdfOutcome outcome, const std::wstring& message) {
+    PdfResult result;
+    result.outcome = outcome;
+    result.message = zeltools::ToUtf8(message);
+    return result;
+}
+
+} // namespace
+
+// The newest Ghostscript its installer registered (GS_DLL names its DLL, the
+// console program sits beside it), else a console program on the PATH.
+std::wstring InstalledGhostscript() {
+    for (const wchar_t* vendor : {L"SOFTWARE\\GPL Ghostscript", L"SOFTWARE\\Artifex Ghostscript"}) {
+        const std::wstring version =
+            NewestVersion(zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, vendor));
+        wchar_t dll[MAX_PATH] = {};
+        DWORD size = sizeof dll;
+        if (version.empty() ||
+            RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(vendor) + L"\\" + version).c_str(),
+                         L"GS_DLL", RRF_RT_REG_SZ, nullptr, dll, &size) != ERROR_SUCCESS) {
+            continue;
+        }
+        std::wstring program = dll;
+        program = program.substr(0, program.find_last_of(L"\\/") + 1) + L"gswin64c.exe";
+        if (GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return program;
+        }
+    }
+    for (const wchar_t* name : {L"gswin64c.exe", L"gswin32c.exe"}) {
+        wchar_t found[MAX_PATH] = {};
+        DWORD length = SearchPathW(nullptr, name, nullptr, MAX_PATH, found, nullptr);
+        if (length > 0 && length < MAX_PATH) {
+            return found;
+        }
+    }
+    return std::wstring();
+}
+
+PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std::wstring& pdf,
+                       unsigned long timeout, const std::wstring& outDir) {
+    if (gs.empty()) {
+        return Problem(PdfOutcome::NotFound,
+                       L"no installed Ghostscript found; name its console program with --gs");
+    }
+    ScratchFile output(outDir);
+    ScratchFile status(outDir);
+    if (output.path.empty() || status.path.empty()) {
+        return Problem(PdfOutcome::Failed, L"no scratch file in " + outDir + L": " +
+                                               zeltools::SystemText(GetLastError()));
+    }
+    const bool unixRunner = gs[0] == L'/' && zeltools::RunningUnderWine();
+    unsigned exitCode = 0;
+    if (unixRunner) {
+        std::wstring unixPs = zeltools::UnixPath(ps), unixPdf = zeltools::UnixPath(pdf);
+        std::wstring unixOutput = zeltools::UnixPath(output.path),
+                     unixStatus = zeltools::UnixPath(status.path);
+        if (unixPs.empty() || unixPdf.empty() || unixOutput.empty() || unixStatus.empty()) {
+            return Problem(PdfOutcome::Failed, L"Wine gave no Unix path for the files");
+        }
+        std::wstring line = zeltools::JoinCommandLine(UnixRunnerArguments(
+            unixStatus, unixOutput, timeout, gs, GhostscriptArguments(unixPs, unixPdf)));
+        // Wine hands back no handle that ends with the program: its end is
+        // the status file.
+        DWORD ignored = 0;
+        bool timedOut = false;
+        if (!zeltools::RunHidden(line, nullptr, nullptr, 0, ignored, timedOut)) {
+            return Problem(PdfOutcome::Failed,
+                           L"cannot start /bin/sh: " + zeltools::SystemText(GetLastError()));
+        }
+        // The shell's timeout has stopped Ghostscript five seconds after the
+        // limit; a little more covers a slow start.
+        const ULONGLONG deadline = GetTickCount64() + (timeout + 10ULL) * 1000;
+        while (!ParseStatus(zeltools::ReadFileBytes(status.path), exitCode)) {
+            if (GetTickCount64() > deadline) {
+                return Problem(PdfOutcome::TimedOut, L"no exit status from /bin/sh");
+            }
+            Sleep(100);
+        }
+    } else {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        zeltools::ScopedHandle sink(CreateFileW(output.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                nullptr));
+        std::vector<std::wstring> arguments = GhostscriptArguments(ps, pdf);
+        arguments.insert(arguments.begin(), gs);
+        DWORD code = 0;
+        bool timedOut = false;
+        if (!sink.Valid() || !zeltools::RunHidden(zeltools::JoinCommandLine(arguments), sink.Get(),
+                                                  sink.Get(), timeout * 1000, code, timedOut)) {
+            DWORD error = GetLastError();
+            bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+            return Problem(missing ? PdfOutcome::NotFound : PdfOutcome::Failed,
+                           L"cannot start " + gs + L": " + zeltools::SystemText(error));
+        }
+        if (timedOut) {
+            DeleteFileW(pdf.c_str());
+            return Problem(PdfOutcome::TimedOut,
+                           L"stopped after " + std::to_wstring(timeout) + L" s");
+        }
+        exitCode = code;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    bool written = GetFileAttributesExW(pdf.c_str(), GetFileExInfoStandard, &info) &&
+                   (info.nFileSizeLow || info.nFileSizeHigh);
+    PdfResult result =
+        JudgeConversion(exitCode, unixRunner, zeltools::ReadFileBytes(output.path), written);
+    if (result.outcome == PdfOutcome::Converted) {
+        result.path = pdf;
+    } else {
+        DeleteFileW(pdf.c_str()); // a partial PDF would pass for the job
     }
     return result;
 }

@@ -1,18 +1,13 @@
 #pragma once
 
-// The PDF conversion's pure half: the command lines that start Ghostscript,
-// and what its output and exit status mean. No Win32 calls, so it is tested
-// with tables; main.cpp starts the processes and waits for them.
+// The PDF made of a job with Ghostscript: finding Ghostscript, the command
+// lines that start it, running it within a time limit, and what its output
+// and exit status mean.
 
 #include <string>
 #include <vector>
 
 namespace zeldispatch {
-
-// One argument quoted so that the C runtime's (and Wine's) command line
-// splitting gives it back unchanged.
-std::wstring QuoteArgument(const std::wstring& argument);
-std::wstring JoinCommandLine(const std::vector<std::wstring>& arguments);
 
 // Ghostscript's arguments, after the program, for converting `ps` into
 // `pdf` in safe mode. After the job it prints kPageCountMarker and the
@@ -62,5 +57,14 @@ const char* OutcomeName(PdfOutcome outcome);
 // codes of their own.
 PdfResult JudgeConversion(unsigned exitCode, bool unixRunner, const std::string& output,
                           bool pdfWritten);
+
+// The newest Ghostscript its installer registered, else a console program on
+// the PATH; empty when there is none.
+std::wstring InstalledGhostscript();
+
+// Runs Ghostscript `gs` on `ps`, bounded by `timeout` seconds, with scratch
+// files in `scratchDir`; the PDF is left only when the conversion succeeded.
+PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std::wstring& pdf,
+                       unsigned long timeout, const std::wstring& scratchDir);
 
 } // namespace zeldispatch

@@ -1,14 +1,32 @@
-#include "common/PrinterDriver.h"
+#include "common/Wine.h"
 
 #include <windows.h>
 #include <winspool.h>
 
 #include <cstring>
-#include <vector>
 
-#include "common/Win32Util.h"
+#include "common/Files.h"
+#include "common/Text.h"
 
 namespace zeltools {
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::wstring UnixPath(const std::wstring& path) {
+    using Convert = char*(CDECL*)(const WCHAR*);
+    auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unixPath = convert ? convert(path.c_str()) : nullptr;
+    if (!unixPath) {
+        return std::wstring();
+    }
+    std::wstring result = FromUtf8(unixPath);
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
 
 namespace {
 
@@ -52,18 +70,13 @@ bool StagePpd() {
     if (!WineGenericPpd(text)) {
         return false;
     }
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
-        return GetLastError() == ERROR_FILE_EXISTS; // written meanwhile by another installer
-    }
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size()) {
-        DWORD error = GetLastError();
-        file.Reset();
+    if (!WriteFileBytes(path, text, CREATE_NEW)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS) {
+            return true; // written meanwhile by another installer
+        }
         DeleteFileW(path.c_str());
-        SetLastError(error ? error : ERROR_WRITE_FAULT);
+        SetLastError(error);
         return false;
     }
     return true;

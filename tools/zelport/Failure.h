@@ -1,0 +1,35 @@
+#pragma once
+
+// How a zelport command fails: it throws what it tried and the system's code
+// for why that failed; main turns that into the one error line, the advice
+// lines after it and the exit code.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "zelport/Arguments.h"
+
+namespace zelport {
+
+struct Failure {
+    std::wstring what;
+    unsigned long code;
+    int exitCode = kExitFailed;
+    std::vector<std::wstring> advice = {}; // lines after the error line: what to do
+};
+
+[[noreturn]] inline void Fail(const std::wstring& what, unsigned long code) {
+    throw Failure{what, code};
+}
+
+[[noreturn]] inline void FailLast(const std::wstring& what) {
+    Fail(what, GetLastError());
+}
+
+inline std::wstring Quote(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+} // namespace zelport

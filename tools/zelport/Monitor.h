@@ -1,0 +1,31 @@
+#pragma once
+
+// The monitor as zelport reaches it: its transceive channels, the library of
+// its user interface, and its ports' registry keys.
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/Handles.h"
+
+namespace zelport {
+
+// The transceive channel of the monitor or of one port ("XcvMonitor NAME",
+// "XcvPort NAME"), opened for administration as the monitor's own user
+// interface opens it.
+void OpenXcv(zeltools::ScopedPrinter& printer, const std::wstring& object);
+
+// Sends a port command; both the call's failure and the monitor's refusal
+// fail as `what`.
+void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
+             const std::wstring& what);
+
+// The full path of the library that holds the monitor's user interface: the
+// monitor's own answer to "MonitorUI".
+std::wstring MonitorLibrary(const std::wstring& monitor);
+
+// The port's key under HKEY_LOCAL_MACHINE.
+std::wstring PortKeyPath(const std::wstring& port);
+
+} // namespace zelport
