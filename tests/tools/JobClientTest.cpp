@@ -8,11 +8,15 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ProgramRun.h"
 #include "ZelJobClient.h"
-#include "common/PrinterDriver.h"
+#include "common/Registry.h"
+#include "common/Spooler.h"
+#include "common/Text.h"
+#include "common/Wine.h"
 #include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
 #include "registry/RegistryLayout.h"
@@ -24,19 +28,6 @@ namespace {
 
 const wchar_t* const kPort = L"ZELJOB_P:";
 const wchar_t* const kPrinter = L"Zel Job Client";
-
-// One RAW job, as an application that makes its own PostScript sends it.
-bool PrintRaw(const std::wstring& document, const std::string& bytes) {
-    zeltools::ScopedPrinter printer;
-    std::wstring name = kPrinter, doc = document, datatype = L"RAW";
-    DOC_INFO_1W info{&doc[0], nullptr, &datatype[0]};
-    DWORD written = 0;
-    return OpenPrinterW(&name[0], printer.Out(), nullptr) &&
-           StartDocPrinterW(printer.Get(), 1, reinterpret_cast<LPBYTE>(&info)) &&
-           WritePrinter(printer.Get(), const_cast<char*>(bytes.data()),
-                        static_cast<DWORD>(bytes.size()), &written) &&
-           EndDocPrinter(printer.Get());
-}
 
 TEST(JobClient, JobsAtOnceThroughTheSpooler) {
     ScopedPorts ports({kPort});
@@ -82,7 +73,16 @@ TEST(JobClient, JobsAtOnceThroughTheSpooler) {
             if (row.firstWait) {
                 row.timedOut = job.Wait(row.firstWait, row.code);
             }
-            row.printed = PrintRaw(job.DocumentName(Widen(row.name).c_str()), row.name);
+            // Each job prints its own name, in one piece.
+            DWORD left = static_cast<DWORD>(strlen(row.name));
+            const auto source = [&](const char*& bytes, DWORD& size) {
+                bytes = row.name;
+                size = std::exchange(left, 0);
+                return true;
+            };
+            row.printed =
+                zeltools::PrintRaw(kPrinter, job.DocumentName(Widen(row.name).c_str()), source)
+                    .failure.empty();
             row.status = job.Wait(60000, row.code);
             row.psFile = job.PSFilePath();
         }));
