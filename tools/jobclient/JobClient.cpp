@@ -68,11 +68,6 @@ DWORD AbsoluteFolder(const wchar_t* folder, std::wstring& absolute) {
     return ERROR_SUCCESS;
 }
 
-LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
 // A fresh identifier whose key did not exist yet: an existing key belongs to
 // another job and is never touched.
 DWORD CreateJobKey(ZelJob& job) {
@@ -187,7 +182,10 @@ DWORD ZelJobCreate(const wchar_t* psFolder, ZelJob** job) {
         ZelJob* created = new ZelJob;
         status = CreateJobKey(*created);
         if (status == ERROR_SUCCESS) {
-            status = static_cast<DWORD>(SetString(created->key, Layout::kTempDirPathValue, folder));
+            status = static_cast<DWORD>(
+                RegSetValueExW(created->key, Layout::kTempDirPathValue, 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(folder.c_str()),
+                               static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))));
         }
         if (status != ERROR_SUCCESS) {
             delete created;
