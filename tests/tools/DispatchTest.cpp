@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ namespace {
 const std::wstring kExe = L"C:\\zel\\zel-dispatch.exe ";
 const std::wstring kPs = L"C:\\users\\root\\Temp\\ps1A2B.tmp";
 const std::wstring kPair{wchar_t(0xd83d), wchar_t(0xde00)};
+
+std::wstring UserName() {
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    return GetUserNameW(name, &size) ? name : L"";
+}
 
 std::wstring Plain(const std::wstring& doc, const std::wstring& path = kPs) {
     return kExe + L"Zel::Create::Plain \"" + doc + L"\" \"" + path + L"\"";
@@ -90,6 +97,25 @@ TEST(DispatchNames, SafeFileStems) {
     }
 }
 
+// Tokens stand for their fields made safe; the pattern's own text stays.
+TEST(DispatchNames, Patterns) {
+    const NameFields fields{L"ann", L"2026-12-06", L"08-30-15", L"a/b: c"};
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"C:\\Jobs\\{user}\\{date}", L"C:\\Jobs\\ann\\2026-12-06"},
+        {L"{date} {time} {document}", L"2026-12-06 08-30-15 a_b_ c"},
+        {L"{document}{document}", L"a_b_ ca_b_ c"},
+        {L"no tokens", L"no tokens"},
+    };
+    for (const auto& [pattern, expected] : cases) {
+        std::wstring expanded, error;
+        EXPECT_TRUE(ExpandNamePattern(pattern, fields, expanded, error));
+        EXPECT_EQ(expanded, expected) << ToUtf8(pattern);
+    }
+    std::wstring expanded, error;
+    EXPECT_FALSE(ExpandNamePattern(L"x {User}", fields, expanded, error));
+    EXPECT_EQ(error, L"no such token at \"{User}\" (tokens: " + std::wstring(kNameTokens) + L")");
+}
+
 // The record parses back to what went in; a lone surrogate cannot be UTF-8
 // and becomes the replacement character.
 TEST(DispatchRecord, ParsesBackWithEveryCharacter) {
@@ -110,15 +136,18 @@ TEST(DispatchPdf, OptionsAndCommandLines) {
     } options[] = {
         {{L"--pdf"}, true, L"", 40},
         {{L"--gs", L"C:\\gs.exe", L"--pdf-timeout", L"5"}, true, L"C:\\gs.exe", 5},
+        {{L"--pdfa"}, true, L"", 40},
         {{L"--pdf-timeout", L"0"}, false},
         {{L"--gs"}, false},
+        {{L"--name", L"{document"}, false},
     };
     for (const auto& c : options) {
         Settings settings;
         std::wstring error;
         ASSERT_EQ(ParseOptions(c.options, settings, error), c.ok) << ToUtf8(c.options[0]);
-        if (c.ok) { // --gs implies --pdf
+        if (c.ok) { // --gs and --pdfa imply --pdf
             EXPECT_TRUE(settings.pdf);
+            EXPECT_EQ(settings.pdfa, c.options[0] == L"--pdfa");
             EXPECT_EQ(settings.gsPath, c.gs);
             EXPECT_EQ(settings.pdfTimeoutSeconds, c.timeout);
         }
@@ -138,6 +167,15 @@ TEST(DispatchPdf, OptionsAndCommandLines) {
     EXPECT_NE(std::find(gs.begin(), gs.end(), L"-dSAFER"), gs.end());
     EXPECT_NE(std::find(gs.begin(), gs.end(), L"-sOutputFile=C:\\j\\50%% off.pdf"), gs.end());
     EXPECT_EQ(*(std::find(gs.begin(), gs.end(), L"-f") + 1), L"C:\\j\\50% off.ps");
+    // PDF/A: Ghostscript's definition with the profile it may read, before the job.
+    PdfaFiles pdfa{L"/o/def.ps", L"/gs/srgb.icc"};
+    gs = GhostscriptArguments(L"/j.ps", L"/j.pdf", &pdfa);
+    EXPECT_NE(std::find(gs.begin(), gs.end(), L"-dPDFA=2"), gs.end());
+    EXPECT_NE(std::find(gs.begin(), gs.end(), L"--permit-file-read=/gs/srgb.icc"), gs.end());
+    EXPECT_EQ(*(std::find(gs.begin(), gs.end(), L"-f") - 1), L"/o/def.ps");
+    EXPECT_EQ(PdfaDefinition("a\n/ICCProfile (srgb.icc) % Customise\ndef", L"C:\\gs (x)\\s.icc"),
+              "a\n/ICCProfile (C:/gs \\(x\\)/s.icc) % Customise\ndef");
+    EXPECT_EQ(PdfaDefinition("no profile here", L"/s.icc"), "");
     // A path never becomes part of the shell's script.
     std::vector<std::wstring> sh =
         UnixRunnerArguments(L"/s", L"/o $(x)", 9, L"/usr/bin/gs", {L"a"});
@@ -221,7 +259,8 @@ TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
             fields.push_back(field.key());
         }
         EXPECT_EQ(fields, (std::vector<std::string>{"document", "encoding", "originalPath",
-                                                    "capturedPath", "size", "time"}));
+                                                    "capturedPath", "size", "time", "user"}));
+        EXPECT_EQ(json["user"], ToUtf8(UserName()));
         EXPECT_EQ(json["document"], ToUtf8(document));
         EXPECT_EQ(json["encoding"], hex ? "hex" : "plain");
         EXPECT_EQ(json["originalPath"], ToUtf8(ps));
@@ -232,6 +271,25 @@ TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
     }
     std::string log = Out(L"zel-dispatch.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+
+    // Named by user and date, in a folder named by them; a later --out wins.
+    std::wstring ps = dir.File(L"named.tmp");
+    WriteBytes(ps, bytes);
+    ProgramResult run = Dispatch(L" --out " + Quoted(dir.File(L"by\\{user}")) +
+                                     L" --name \"{date} {time} {document}\"",
+                                 L"memo: 1", ps);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const std::wstring folder = dir.File(L"by\\" + UserName());
+    std::vector<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 3u); // the job's record, the job and the log
+    EXPECT_TRUE(std::regex_match(
+        ToUtf8(names[0]), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d memo_ 1\\.json")))
+        << ToUtf8(names[0]);
+    EXPECT_EQ(ReadFileBytes(folder + L"\\" + names[1]), bytes);
 }
 
 TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
@@ -247,6 +305,8 @@ TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
         const char* detail;
     } cases[] = {
         {L" --gs /usr/bin/gs", "%!PS\n" + page + page, "converted", ""},
+        {L" --gs /usr/bin/gs --pdfa", "%!PS\n" + page + page, "converted", ""},
+        {L" --gs /bin/false --pdfa", "%!PS\n", "failed", "no PDFA_def.ps"},
         {L" --gs /usr/bin/gs", "%!PS\n" + page + "nosuchop\n", "failed", "Error: /undefined"},
         {L" --gs /usr/bin/gs --pdf-timeout 1", "%!PS\n{} loop\n", "timed out", "time limit"},
         {L" --gs /bin/false", "%!PS\n", "failed", "exit code 1"},
@@ -265,10 +325,16 @@ TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
         const Json pdf = Json::parse(Out(stem + L".json"))["pdf"];
         EXPECT_EQ(pdf["outcome"], c.outcome);
         EXPECT_NE(pdf["message"].get<std::string>().find(c.detail), std::string::npos) << pdf;
-        EXPECT_EQ(pdf["pages"], n == 1 ? Json(2) : Json()) << pdf;
-        EXPECT_EQ(Out(stem + L".pdf").rfind("%PDF-", 0) == 0, n == 1) << "only one PDF is good";
+        const bool converted = pdf["outcome"] == "converted";
+        EXPECT_EQ(pdf["pages"], converted ? Json(2) : Json()) << pdf;
+        const std::string bytes = Out(stem + L".pdf");
+        EXPECT_EQ(bytes.rfind("%PDF-", 0) == 0, converted);
+        // The XMP identification that pdfinfo -meta shows, stored uncompressed.
+        EXPECT_EQ(bytes.find("pdfaid:part='2' pdfaid:conformance='B'") != std::string::npos,
+                  converted && c.options.find(L"--pdfa") != std::wstring::npos);
         std::string log = Out(L"zel-dispatch.log");
-        EXPECT_EQ(log.find(ToUtf8(stem) + ".ps (" + c.outcome + ": ") != std::string::npos, n > 1)
+        EXPECT_EQ(log.find(ToUtf8(stem) + ".ps (" + c.outcome + ": ") != std::string::npos,
+                  !converted)
             << log;
     }
 }
