@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <regex>
 
 #include "common/Files.h"
@@ -333,10 +334,11 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
                                                zeltools::SystemText(GetLastError()));
     }
     const bool unixRunner = gs[0] == L'/' && zeltools::RunningUnderWine();
-    ScratchFile definition(outDir);
+    std::optional<ScratchFile> definition; // only a PDF/A needs one
     PdfaFiles pdfaFiles;
     if (pdfa) {
-        const std::wstring problem = PreparePdfa(gs, unixRunner, definition.path, pdfaFiles);
+        const std::wstring problem =
+            PreparePdfa(gs, unixRunner, definition.emplace(outDir).path, pdfaFiles);
         if (!problem.empty()) {
             return Problem(PdfOutcome::Failed, problem);
         }
