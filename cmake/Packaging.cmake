@@ -3,9 +3,11 @@
 #   cpack --config build/CPackConfig.cmake   zel-portmon-<version>-win64.zip
 #   cmake --build build --target release     (make package) the ZIP, the MSI
 #                                            and the symbols archive
-# The DLL and the two programs install themselves (their own install rules);
+# The DLL, the two programs and the solicited-job library (sdk/: header,
+# library, the example's source) install themselves (their own install rules);
 # the Wine host is test infrastructure and stays out (EXCLUDE_FROM_ALL).
 install(FILES ${CMAKE_SOURCE_DIR}/docs/install-windows.md ${CMAKE_SOURCE_DIR}/docs/operations.md
+              ${CMAKE_SOURCE_DIR}/docs/solicited-jobs.md
         DESTINATION docs)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/demo/sample.ps DESTINATION docs)
 

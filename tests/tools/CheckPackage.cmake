@@ -17,7 +17,8 @@ string(REPLACE "\n" ";" entries "${listing}")
 list(FILTER entries EXCLUDE REGEX "/$|^$")
 list(SORT entries)
 set(expected Brambleworth.Zel.3.PortMon.x64.dll docs/install-windows.md docs/operations.md
-             docs/sample.ps zel-dispatch.exe zelport.exe)
+             docs/sample.ps docs/solicited-jobs.md sdk/example/solicited-print.c
+             sdk/include/ZelJobClient.h sdk/lib/libzeljob.a zel-dispatch.exe zelport.exe)
 if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "package holds\n  ${entries}\nexpected\n  ${expected}")
 endif()

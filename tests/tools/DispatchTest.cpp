@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ namespace {
 const std::wstring kExe = L"C:\\zel\\zel-dispatch.exe ";
 const std::wstring kPs = L"C:\\users\\root\\Temp\\ps1A2B.tmp";
 const std::wstring kPair{wchar_t(0xd83d), wchar_t(0xde00)};
+
+std::wstring UserName() {
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    return GetUserNameW(name, &size) ? name : L"";
+}
 
 std::wstring Plain(const std::wstring& doc, const std::wstring& path = kPs) {
     return kExe + L"Zel::Create::Plain \"" + doc + L"\" \"" + path + L"\"";
@@ -110,15 +117,18 @@ TEST(DispatchPdf, OptionsAndCommandLines) {
     } options[] = {
         {{L"--pdf"}, true, L"", 40},
         {{L"--gs", L"C:\\gs.exe", L"--pdf-timeout", L"5"}, true, L"C:\\gs.exe", 5},
+        {{L"--pdfa"}, true, L"", 40},
         {{L"--pdf-timeout", L"0"}, false},
         {{L"--gs"}, false},
+        {{L"--name", L"{document"}, false},
     };
     for (const auto& c : options) {
         Settings settings;
         std::wstring error;
         ASSERT_EQ(ParseOptions(c.options, settings, error), c.ok) << ToUtf8(c.options[0]);
-        if (c.ok) { // --gs implies --pdf
+        if (c.ok) { // --gs and --pdfa imply --pdf
             EXPECT_TRUE(settings.pdf);
+            EXPECT_EQ(settings.pdfa, c.options[0] == L"--pdfa");
             EXPECT_EQ(settings.gsPath, c.gs);
             EXPECT_EQ(settings.pdfTimeoutSeconds, c.timeout);
         }
@@ -138,6 +148,9 @@ TEST(DispatchPdf, OptionsAndCommandLines) {
     EXPECT_NE(std::find(gs.begin(), gs.end(), L"-dSAFER"), gs.end());
     EXPECT_NE(std::find(gs.begin(), gs.end(), L"-sOutputFile=C:\\j\\50%% off.pdf"), gs.end());
     EXPECT_EQ(*(std::find(gs.begin(), gs.end(), L"-f") + 1), L"C:\\j\\50% off.ps");
+    // PDF/A: a Windows profile path in a PostScript string.
+    EXPECT_EQ(PdfaDefinition("a\n/ICCProfile (srgb.icc) % Customise\ndef", L"C:\\gs (x)\\s.icc"),
+              "a\n/ICCProfile (C:/gs \\(x\\)/s.icc) % Customise\ndef");
     // A path never becomes part of the shell's script.
     std::vector<std::wstring> sh =
         UnixRunnerArguments(L"/s", L"/o $(x)", 9, L"/usr/bin/gs", {L"a"});
@@ -225,10 +238,26 @@ TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
                               {"originalPath", ToUtf8(ps)},
                               {"capturedPath", ToUtf8(dir.File(L"out dir\\" + stem + L".ps"))},
                               {"size", 25},
-                              {"time", ""}}));
+                              {"time", ""},
+                              {"user", ToUtf8(UserName())}}));
     }
     std::string log = Out(L"zel-dispatch.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+
+    // Named by user and date, in a folder named by them; a later --out wins.
+    std::wstring ps = dir.File(L"named.tmp");
+    WriteBytes(ps, bytes);
+    ProgramResult run = Dispatch(L" --out " + Quoted(dir.File(L"by\\{user}")) +
+                                     L" --name \"{date} {time} {document}\"",
+                                 L"memo: 1", ps);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    std::string names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File(L"by\\" + UserName()))) {
+        names += ToUtf8(entry.path().filename().wstring()) + "|";
+    }
+    const std::string stamp = "\\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d memo_ 1";
+    EXPECT_TRUE(std::regex_search(names, std::regex("(^|\\|)" + stamp + "\\.ps\\|"))) << names;
+    EXPECT_TRUE(std::regex_search(names, std::regex("(^|\\|)" + stamp + "\\.json\\|"))) << names;
 }
 
 TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
@@ -244,6 +273,8 @@ TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
         const char* detail;
     } cases[] = {
         {L" --gs /usr/bin/gs", "%!PS\n" + page + page, "converted", ""},
+        {L" --gs /usr/bin/gs --pdfa", "%!PS\n" + page + page, "converted", ""},
+        {L" --gs /bin/false --pdfa", "%!PS\n", "failed", "no PDFA_def.ps"},
         {L" --gs /usr/bin/gs", "%!PS\n" + page + "nosuchop\n", "failed", "Error: /undefined"},
         {L" --gs /usr/bin/gs --pdf-timeout 1", "%!PS\n{} loop\n", "timed out", "time limit"},
         {L" --gs /bin/false", "%!PS\n", "failed", "exit code 1"},
@@ -262,10 +293,16 @@ TEST_F(DispatchProgram, PdfNeverCostsTheJob) {
         const Json pdf = Json::parse(Out(stem + L".json"))["pdf"];
         EXPECT_EQ(pdf["outcome"], c.outcome);
         EXPECT_NE(pdf["message"].get<std::string>().find(c.detail), std::string::npos) << pdf;
-        EXPECT_EQ(pdf["pages"], n == 1 ? Json(2) : Json()) << pdf;
-        EXPECT_EQ(Out(stem + L".pdf").rfind("%PDF-", 0) == 0, n == 1) << "only one PDF is good";
+        const bool converted = pdf["outcome"] == "converted";
+        EXPECT_EQ(pdf["pages"], converted ? Json(2) : Json()) << pdf;
+        const std::string bytes = Out(stem + L".pdf");
+        EXPECT_EQ(bytes.rfind("%PDF-", 0) == 0, converted);
+        // The XMP identification that pdfinfo -meta shows, stored uncompressed.
+        EXPECT_EQ(bytes.find("pdfaid:part='2' pdfaid:conformance='B'") != std::string::npos,
+                  converted && c.options.find(L"--pdfa") != std::wstring::npos);
         std::string log = Out(L"zel-dispatch.log");
-        EXPECT_EQ(log.find(ToUtf8(stem) + ".ps (" + c.outcome + ": ") != std::string::npos, n > 1)
+        EXPECT_EQ(log.find(ToUtf8(stem) + ".ps (" + c.outcome + ": ") != std::string::npos,
+                  !converted)
             << log;
     }
 }
@@ -284,6 +321,7 @@ TEST_F(DispatchProgram, FailuresExitNonZeroAndKeepThePsFile) {
         {L"", ps, L" Zel::Create::Hex \"00zz\" \"0041\"", 2,
          "zel-dispatch: bad command line: the document name is not valid hex"},
         {L" --fast", ps, nullptr, 2, "zel-dispatch: unknown option --fast"},
+        {L" --name {User}", ps, nullptr, 2, "zel-dispatch: no such token at \"{User}\""},
         // The later --out wins; its folder cannot be made.
         {L" --out " + Quoted(dir.File(L"blocker\\sub")), ps, nullptr, 4,
          "zel-dispatch: cannot create the output folder "},

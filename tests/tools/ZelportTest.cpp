@@ -59,7 +59,6 @@ TEST(ZelportArgs, CommandLines) {
 }
 
 TEST(ZelportText, JobIdsAndDocumentNames) {
-    EXPECT_EQ(FormatJobId(0xFF), L"00000000000000FF");
     for (const wchar_t* path : {L"C:\\a\\b.ps", L"Z:/tmp/b.ps", L"C:b.ps", L"b"}) {
         EXPECT_EQ(DefaultDocumentName(path), L"b");
     }

@@ -45,14 +45,6 @@ bool QueryString(HKEY key, const wchar_t* name, std::wstring& value) {
     return true;
 }
 
-bool QueryDword(HKEY key, const wchar_t* name, DWORD& value) {
-    DWORD type = 0;
-    DWORD size = sizeof(value);
-    return RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
-               ERROR_SUCCESS &&
-           type == REG_DWORD;
-}
-
 LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));

@@ -14,9 +14,8 @@ namespace zeltools {
 // does not open.
 std::vector<std::wstring> SubKeyNames(HKEY root, const std::wstring& path);
 
-// A REG_SZ or REG_DWORD value; false when it is missing or of another type.
+// A REG_SZ value; false when it is missing or of another type.
 bool QueryString(HKEY key, const wchar_t* name, std::wstring& value);
-bool QueryDword(HKEY key, const wchar_t* name, DWORD& value);
 // The registry's status code.
 LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value);
 

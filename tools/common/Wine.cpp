@@ -15,16 +15,37 @@ bool RunningUnderWine() {
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+namespace {
+
+// Wine's own path converters in kernel32; what they return is the caller's to
+// free from the process heap.
+template <typename Result, typename Argument>
+Result* WinePathCall(const char* name, const Argument* path) {
+    using Convert = Result*(CDECL*)(const Argument*);
+    auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+    return convert ? convert(path) : nullptr;
+}
+
+} // namespace
+
 std::wstring UnixPath(const std::wstring& path) {
-    using Convert = char*(CDECL*)(const WCHAR*);
-    auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unixPath = convert ? convert(path.c_str()) : nullptr;
+    char* unixPath = WinePathCall<char>("wine_get_unix_file_name", path.c_str());
     if (!unixPath) {
         return std::wstring();
     }
     std::wstring result = FromUtf8(unixPath);
     HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
+
+std::wstring WindowsPath(const std::wstring& unixPath) {
+    WCHAR* path = WinePathCall<WCHAR>("wine_get_dos_file_name", ToUtf8(unixPath).c_str());
+    if (!path) {
+        return std::wstring();
+    }
+    std::wstring result = path;
+    HeapFree(GetProcessHeap(), 0, path);
     return result;
 }
 

@@ -12,6 +12,9 @@ bool RunningUnderWine();
 
 // The Unix path of a file (its folder must exist); empty outside Wine.
 std::wstring UnixPath(const std::wstring& path);
+// The Windows path through which this process reaches a Unix path; empty
+// outside Wine.
+std::wstring WindowsPath(const std::wstring& unixPath);
 
 // Installs Wine's PostScript driver (wineps.drv) as `name` for Windows x64:
 // the driver that makes the PostScript a real application would send. Its

@@ -8,10 +8,13 @@
 # adds a port with the monitor's own user interface, points it at zel-dispatch
 # and creates a printer on it (tools/demo/administer.sh, run twice: the second
 # run changes nothing), prints a GDI document and a PostScript file, and
-# submits one solicited job. Every captured job is compared byte for byte with
-# what was printed, turned into a PDF by zel-dispatch with Ghostscript and its
-# page 1 rendered to a PNG; the exit code is 0 only when all of them arrived,
-# were handed on and their PDFs hold the printed text.
+# submits one solicited job with zelport and one with the client library's
+# example program. Every captured job is compared byte for byte with what was
+# printed, filed by zel-dispatch in a folder named after the printing user
+# under a name that starts with the date, turned into a PDF with Ghostscript
+# (the solicited job into a PDF/A) and its page 1 rendered to a PNG; the exit
+# code is 0 only when all of them arrived, were handed on, their PDFs hold the
+# printed text and the PDF/A says so in its metadata.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -36,7 +39,8 @@ trap 'echo "demo: failed while ${current}"; echo "demo: $captured jobs captured,
 step "installing what is missing, building"
 bash tools/install-deps.sh
 [ -f "$build/CMakeCache.txt" ] || cmake --preset default -B "$build" >/dev/null
-cmake --build "$build" -j2 --target zel_portmon zel_winehost zelport zel-dispatch zel-gdi-print
+cmake --build "$build" -j2 --target zel_portmon zel_winehost zelport zel-dispatch zel-gdi-print \
+  zel-solicited-print
 
 . "$root/tools/wine-env.sh" "$prefix"
 bin=$build/bin
@@ -54,8 +58,10 @@ step "zelport add-port (the monitor's AddPortUI picks the name)"
 port=$(run zelport.exe add-port)
 echo "new port: $port"
 
-# --pdf with Debian's Ghostscript: under Wine a Unix path runs the Unix program.
-dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"$(winpath "$out/jobs")\""
+# Each job goes to jobs\<user>\<date> <document>.ps; --pdf with Debian's
+# Ghostscript: under Wine a Unix path runs the Unix program.
+naming=(--out "$(winpath "$out/jobs")\{user}" --name "{date} {document}")
+dispatcher="\"$(winpath "$bin/zel-dispatch.exe")\" --out \"${naming[1]}\" --name \"${naming[3]}\""
 dispatcher+=" --pdf --gs /usr/bin/gs"
 printer="Zel Demo"
 driver="Zel Demo PostScript"
@@ -87,6 +93,15 @@ submit_rc=${PIPESTATUS[0]}
 set -e
 echo "zelport submit exited with $submit_rc"
 
+step "zel-solicited-print (the client library's example program, in C)"
+example_log=$out/example.txt
+set +e
+run zel-solicited-print.exe "$printer" "$(winpath "$sample")" "$(winpath "$out/solicited")" |
+  tee "$example_log"
+example_rc=${PIPESTATUS[0]}
+set -e
+echo "zel-solicited-print exited with $example_rc"
+
 step "what happened"
 trap - ERR
 check() { # name, captured file, expected file
@@ -106,19 +121,29 @@ check() { # name, captured file, expected file
   fi
 }
 
-check "GDI document" "$out/jobs/$gdi_doc.ps" "$out/reference/gdi.ps"
-raw_file="$out/jobs/Sample _RAW_ job – café.ps"
+# The printing user's folder, and a job's file in it by document and extension.
+user_dir=$(find "$out/jobs" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+echo "zel-dispatch files jobs for the printing user in ${user_dir:-(no folder)}"
+filed() { local found=("$user_dir"/????-??-??" $1.$2"); printf '%s' "${found[0]}"; }
+check "GDI document" "$(filed "$gdi_doc" ps)" "$out/reference/gdi.ps"
+raw_file=$(filed "Sample _RAW_ job – café" ps)
 check "RAW job" "$raw_file" "$sample"
-ps_path=$(sed -n 's/^PSFilePath: //p' "$submit_log")
-solicited_file=""
-case "$ps_path" in
-Z:*) solicited_file=$(printf '%s' "${ps_path#Z:}" | tr '\\' '/') ;;
-esac
+# The Unix path of the PS file a solicited job's output names.
+ps_file() {
+  local path
+  path=$(sed -n 's/^PSFilePath: //p' "$1")
+  case "$path" in
+  Z:*) printf '%s' "${path#Z:}" | tr '\\' '/' ;;
+  esac
+}
+solicited_file=$(ps_file "$submit_log")
 check "solicited job" "${solicited_file:-$out/solicited/(none)}" "$sample"
+example_file=$(ps_file "$example_log")
+check "example program's job" "${example_file:-$out/solicited/(none)}" "$sample"
 
 echo
-echo "dispatcher records ($out/jobs):"
-for record in "$out/jobs"/*.json; do
+echo "dispatcher records ($user_dir):"
+for record in "$user_dir"/*.json; do
   [ -f "$record" ] || continue
   echo "--- $(basename "$record")"
   cat "$record"
@@ -131,10 +156,15 @@ grep -E '^(job key|PSFilePath|ErrorCode):' "$submit_log" | sed 's/^/  /' || true
 if [ "$submit_rc" -eq 0 ] && grep -qx 'ErrorCode: 0' "$submit_log"; then
   handed=$((handed + 1))
 fi
+echo "example program's result (the library read it and removed the key):"
+sed 's/^/  /' "$example_log"
+if [ "$example_rc" -eq 0 ] && grep -q '^ErrorCode: 0 ' "$example_log"; then
+  handed=$((handed + 1))
+fi
 
 echo
 echo "dispatcher log:"
-tail -n 5 "$out/jobs/zel-dispatch.log" 2>/dev/null | sed 's/^/  /' || echo "  (none)"
+tail -n 5 "$user_dir/zel-dispatch.log" 2>/dev/null | sed 's/^/  /' || echo "  (none)"
 
 echo
 log=$(find "$prefix/drive_c/users" -path "*/Temp/Brambleworth.Zel.3.PortMon.$port.log" 2>/dev/null |
@@ -144,12 +174,13 @@ echo "port log, last lines (${log:-not found}):"
 
 step "PDFs: page 1 of each job as a PNG, the printed text checked with pdftotext"
 # The solicited job is its asker's, not the dispatcher's: hand a copy to
-# zel-dispatch as the monitor would. zel-dispatch wants both fields quoted and
-# Wine quotes an argument only when it holds a blank, hence the copy's name.
+# zel-dispatch as the monitor would, this time for a PDF/A. zel-dispatch wants
+# both fields quoted and Wine quotes an argument only when it holds a blank,
+# hence the copy's name.
 pdfs_ok=0
 if [ -n "$solicited_file" ] && [ -f "$solicited_file" ]; then
   cp "$solicited_file" "$out/solicited/solicited copy.ps"
-  run zel-dispatch.exe --out "$(winpath "$out/jobs")" --pdf --gs /usr/bin/gs Zel::Create::Plain \
+  run zel-dispatch.exe "${naming[@]}" --pdfa --gs /usr/bin/gs Zel::Create::Plain \
     "Solicited sample" "$(winpath "$out/solicited/solicited copy.ps")" || true
 fi
 mkdir -p "$out/pages"
@@ -178,15 +209,26 @@ check_pdf() { # name, PDF, expected lines...
     pdfs_ok=$((pdfs_ok + 1))
   fi
 }
-check_pdf "GDI document" "$out/jobs/$gdi_doc.pdf" "$gdi_doc" \
+check_pdf "GDI document" "$(filed "$gdi_doc" pdf)" "$gdi_doc" \
   "Printed through GDI and the printer's PostScript driver." \
   "The port monitor wrote this job, byte for byte, into a PS file" \
   "and handed it to the print dispatcher." "Non-ASCII text: café, über, € 42."
 check_pdf "RAW job" "${raw_file%.ps}.pdf" "${sample_lines[@]}"
-check_pdf "solicited job" "$out/jobs/Solicited sample.pdf" "${sample_lines[@]}"
+pdfa=$(filed "Solicited sample" pdf)
+check_pdf "solicited job" "$pdfa" "${sample_lines[@]}"
+# PDF/A-2b identifies itself in its XMP metadata.
+pdfa_ok=0
+if pdfinfo -meta "$pdfa" 2>/dev/null | grep -q "pdfaid:part='2' pdfaid:conformance='B'"; then
+  echo "  PDF/A-2b by its metadata: pdfaid:part='2' pdfaid:conformance='B'"
+  pdfa_ok=1
+else
+  echo "  NOT PDF/A-2b by its metadata"
+fi
 
-/usr/lib/wine/wineserver -w 2>/dev/null || true
+# Nothing more runs in the prefix: stop it rather than wait for it. After the
+# PDF/A conversion Wine's services and desktop stayed up in it for minutes.
+"$WINESERVER" -k 2>/dev/null || true
 echo
-echo "demo: $pdfs_ok PDFs hold the printed text"
+echo "demo: $pdfs_ok PDFs hold the printed text, $pdfa_ok PDF/A"
 echo "demo: $captured jobs captured, $handed handed on"
-[ "$captured" -eq 3 ] && [ "$handed" -eq 3 ] && [ "$pdfs_ok" -eq 3 ]
+[ "$captured" -eq 4 ] && [ "$handed" -eq 4 ] && [ "$pdfs_ok" -eq 3 ] && [ "$pdfa_ok" -eq 1 ]

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
+#include <regex>
 
 #include "common/Files.h"
 #include "common/Handles.h"
@@ -15,7 +17,8 @@ namespace zeldispatch {
 
 const char kPageCountMarker[] = "ZelPageCount: ";
 
-std::vector<std::wstring> GhostscriptArguments(const std::wstring& ps, const std::wstring& pdf) {
+std::vector<std::wstring> GhostscriptArguments(const std::wstring& ps, const std::wstring& pdf,
+                                               const PdfaFiles* pdfa) {
     // OutputFile reads '%' as the start of a page number format ("%d"): a
     // document named "50% off" must stay one file.
     std::wstring output;
@@ -23,16 +26,40 @@ std::vector<std::wstring> GhostscriptArguments(const std::wstring& ps, const std
         output += c == L'%' ? L"%%" : std::wstring(1, c);
     }
     std::wstring marker(kPageCountMarker, kPageCountMarker + sizeof(kPageCountMarker) - 1);
-    return {L"-q",
-            L"-dSAFER",
-            L"-dBATCH",
-            L"-dNOPAUSE",
-            L"-sDEVICE=pdfwrite",
-            L"-sOutputFile=" + output,
-            L"-f",
-            ps,
-            L"-c",
-            L"(" + marker + L") print currentpagedevice /PageCount get == flush"};
+    std::vector<std::wstring> arguments = {L"-q", L"-dSAFER", L"-dBATCH", L"-dNOPAUSE",
+                                           L"-sDEVICE=pdfwrite"};
+    if (pdfa) {
+        // Safe mode reads only what it is allowed to; the definition runs
+        // before the job, once the device is set up for PDF/A.
+        arguments.insert(arguments.end(), {L"-dPDFA=2", L"-dPDFACompatibilityPolicy=1",
+                                           L"-sColorConversionStrategy=RGB",
+                                           L"--permit-file-read=" + pdfa->profile});
+    }
+    arguments.push_back(L"-sOutputFile=" + output);
+    if (pdfa) {
+        arguments.push_back(pdfa->definition);
+    }
+    arguments.insert(
+        arguments.end(),
+        {L"-f", ps, L"-c", L"(" + marker + L") print currentpagedevice /PageCount get == flush"});
+    return arguments;
+}
+
+std::string PdfaDefinition(const std::string& original, const std::wstring& profile) {
+    static const std::regex kProfile("/ICCProfile\\s*\\([^)]*\\)");
+    std::smatch found;
+    if (!std::regex_search(original, found, kProfile)) {
+        return std::string();
+    }
+    // A PostScript string: forward slashes need no escape and every
+    // Ghostscript takes them; parentheses and backslashes would.
+    std::string path;
+    for (char c : zeltools::ToUtf8(profile)) {
+        path += c == '\\'              ? std::string("/")
+                : c == '(' || c == ')' ? std::string("\\") + c
+                                       : std::string(1, c);
+    }
+    return found.prefix().str() + "/ICCProfile (" + path + ")" + found.suffix().str();
 }
 
 std::vector<std::wstring> UnixRunnerArguments(const std::wstring& statusPath,
@@ -206,6 +233,63 @@ PdfResult Problem(PdfOutcome outcome, const std::wstring& message) {
     return result;
 }
 
+std::vector<std::wstring> SubfolderNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            names.push_back(found.cFileName);
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    }
+    return names;
+}
+
+// The folder that holds Ghostscript's lib and iccprofiles folders, as a
+// Windows path: above the bin folder of a Windows installation, and
+// share/ghostscript/<newest version> beside the bin folder of a Unix one.
+std::wstring GhostscriptRoot(const std::wstring& gs, bool unixProgram) {
+    const std::wstring bin = gs.substr(0, gs.find_last_of(L"\\/"));
+    const std::wstring root = bin.substr(0, bin.find_last_of(L"\\/"));
+    if (!unixProgram) {
+        return root;
+    }
+    const std::wstring share = zeltools::WindowsPath(root + L"/share/ghostscript");
+    const std::wstring version = NewestVersion(SubfolderNames(share));
+    return version.empty() ? std::wstring() : share + L"\\" + version;
+}
+
+// Writes the PDF/A definition into `scratch` and names the files as `gs` sees
+// them; what went wrong, or empty.
+std::wstring PreparePdfa(const std::wstring& gs, bool unixProgram, const std::wstring& scratch,
+                         PdfaFiles& files) {
+    const std::wstring root = GhostscriptRoot(gs, unixProgram);
+    auto seen = [&](const std::wstring& path) {
+        return unixProgram ? zeltools::UnixPath(path) : path;
+    };
+    // Debian's Ghostscript ships its sRGB profile only as default_rgb.icc.
+    for (const wchar_t* name : {L"srgb.icc", L"default_rgb.icc"}) {
+        const std::wstring profile = root + L"\\iccprofiles\\" + name;
+        if (root.empty() || GetFileAttributesW(profile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        const std::string definition =
+            PdfaDefinition(zeltools::ReadFileBytes(root + L"\\lib\\PDFA_def.ps"), seen(profile));
+        if (definition.empty()) {
+            break;
+        }
+        if (!zeltools::WriteFileBytes(scratch, definition, CREATE_ALWAYS)) {
+            return L"cannot write " + scratch + L": " + zeltools::SystemText(GetLastError());
+        }
+        files = {seen(scratch), seen(profile)};
+        return std::wstring();
+    }
+    return L"no PDFA_def.ps with an sRGB profile beside " + gs;
+}
+
 } // namespace
 
 // The newest Ghostscript its installer registered (GS_DLL names its DLL, the
@@ -238,7 +322,7 @@ std::wstring InstalledGhostscript() {
 }
 
 PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std::wstring& pdf,
-                       unsigned long timeout, const std::wstring& outDir) {
+                       bool pdfa, unsigned long timeout, const std::wstring& outDir) {
     if (gs.empty()) {
         return Problem(PdfOutcome::NotFound,
                        L"no installed Ghostscript found; name its console program with --gs");
@@ -250,6 +334,16 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
                                                zeltools::SystemText(GetLastError()));
     }
     const bool unixRunner = gs[0] == L'/' && zeltools::RunningUnderWine();
+    std::optional<ScratchFile> definition; // only a PDF/A needs one
+    PdfaFiles pdfaFiles;
+    if (pdfa) {
+        const std::wstring problem =
+            PreparePdfa(gs, unixRunner, definition.emplace(outDir).path, pdfaFiles);
+        if (!problem.empty()) {
+            return Problem(PdfOutcome::Failed, problem);
+        }
+    }
+    const PdfaFiles* asPdfa = pdfa ? &pdfaFiles : nullptr;
     unsigned exitCode = 0;
     if (unixRunner) {
         std::wstring unixPs = zeltools::UnixPath(ps), unixPdf = zeltools::UnixPath(pdf);
@@ -259,7 +353,7 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
             return Problem(PdfOutcome::Failed, L"Wine gave no Unix path for the files");
         }
         std::wstring line = zeltools::JoinCommandLine(UnixRunnerArguments(
-            unixStatus, unixOutput, timeout, gs, GhostscriptArguments(unixPs, unixPdf)));
+            unixStatus, unixOutput, timeout, gs, GhostscriptArguments(unixPs, unixPdf, asPdfa)));
         // Wine hands back no handle that ends with the program: its end is
         // the status file.
         DWORD ignored = 0;
@@ -282,7 +376,7 @@ PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std
         zeltools::ScopedHandle sink(CreateFileW(output.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                                 &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                                 nullptr));
-        std::vector<std::wstring> arguments = GhostscriptArguments(ps, pdf);
+        std::vector<std::wstring> arguments = GhostscriptArguments(ps, pdf, asPdfa);
         arguments.insert(arguments.begin(), gs);
         DWORD code = 0;
         bool timedOut = false;

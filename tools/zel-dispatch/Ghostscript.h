@@ -9,11 +9,22 @@
 
 namespace zeldispatch {
 
+// What makes the PDF a PDF/A-2b: a copy of Ghostscript's PDFA_def.ps naming
+// its sRGB profile, both as Ghostscript sees them.
+struct PdfaFiles {
+    std::wstring definition, profile;
+};
+
 // Ghostscript's arguments, after the program, for converting `ps` into
-// `pdf` in safe mode. After the job it prints kPageCountMarker and the
-// number of pages it wrote.
-std::vector<std::wstring> GhostscriptArguments(const std::wstring& ps, const std::wstring& pdf);
+// `pdf` in safe mode, as PDF/A when `pdfa` is given. After the job it prints
+// kPageCountMarker and the number of pages it wrote.
+std::vector<std::wstring> GhostscriptArguments(const std::wstring& ps, const std::wstring& pdf,
+                                               const PdfaFiles* pdfa = nullptr);
 extern const char kPageCountMarker[];
+
+// Ghostscript's PDFA_def.ps with its "/ICCProfile (...)" naming `profile`;
+// empty when the text names no profile to replace.
+std::string PdfaDefinition(const std::string& original, const std::wstring& profile);
 
 // Wine starts a Unix program detached: no process handle, so neither its end
 // nor its exit code can be seen and it cannot be stopped. So a Unix program
@@ -65,6 +76,6 @@ std::wstring InstalledGhostscript();
 // Runs Ghostscript `gs` on `ps`, bounded by `timeout` seconds, with scratch
 // files in `scratchDir`; the PDF is left only when the conversion succeeded.
 PdfResult ConvertToPdf(const std::wstring& gs, const std::wstring& ps, const std::wstring& pdf,
-                       unsigned long timeout, const std::wstring& scratchDir);
+                       bool pdfa, unsigned long timeout, const std::wstring& scratchDir);
 
 } // namespace zeldispatch

@@ -25,6 +25,7 @@ std::string RecordJson(const JobRecord& record) {
         {"capturedPath", ToUtf8(record.capturedPath)},
         {"size", record.size},
         {"time", ToUtf8(record.time)},
+        {"user", ToUtf8(record.user)},
     };
     const PdfResult& pdf = record.pdf;
     if (pdf.outcome != PdfOutcome::NotRequested) {

@@ -16,6 +16,7 @@ struct JobRecord {
     std::wstring capturedPath;
     unsigned long long size = 0;
     std::wstring time; // ISO 8601, UTC
+    std::wstring user; // the user the dispatcher runs as
     PdfResult pdf;     // in the record unless not requested
 };
 

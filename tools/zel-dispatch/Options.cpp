@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "common/Text.h"
+#include "zel-dispatch/OutputNames.h"
 
 namespace zeldispatch {
 
@@ -15,9 +16,15 @@ const wchar_t kUsage[] =
     L"\"PrintDispatcherFilePath\" value (zelport set-dispatcher).\n"
     L"\n"
     L"  --out DIR   where captured jobs go (default: Documents\\Zel Jobs of the user)\n"
+    L"  --name PATTERN  the captured files' name without extension (default {document})\n"
+    L"              DIR and PATTERN may hold {user} (the printing user), {date} and\n"
+    L"              {time} (local, 2026-12-06 and 08-30-15) and {document}; characters\n"
+    L"              Windows refuses in a file name become _, in the tokens and in PATTERN\n"
     L"  --log FILE  the dispatcher's log (default: zel-dispatch.log in the output folder)\n"
     L"  --pdf       also convert each job into a PDF beside it with Ghostscript\n"
     L"              (pdfwrite, safe mode); the record gets the PDF's path, pages and outcome\n"
+    L"  --pdfa      the PDF as PDF/A-2b (Ghostscript's PDFA_def.ps and sRGB profile;\n"
+    L"              implies --pdf)\n"
     L"  --gs PATH   the Ghostscript console program (implies --pdf); default: the newest\n"
     L"              installed Ghostscript from the registry, else gswin64c.exe on the PATH\n"
     L"              (under Wine a Unix path such as /usr/bin/gs runs that program)\n"
@@ -42,7 +49,9 @@ const struct {
     {L"-h", nullptr, &Settings::help},
     {L"/?", nullptr, &Settings::help},
     {L"--pdf", nullptr, &Settings::pdf},
+    {L"--pdfa", nullptr, &Settings::pdfa},
     {L"--out", &Settings::outDir, nullptr},
+    {L"--name", &Settings::namePattern, nullptr},
     {L"--log", &Settings::logPath, nullptr},
     {L"--gs", &Settings::gsPath, &Settings::pdf},
     {L"--pdf-timeout", nullptr, nullptr},
@@ -77,6 +86,14 @@ bool ParseOptions(const std::vector<std::wstring>& options, Settings& settings,
             settings.*option->text = value;
         } else if (!zeltools::ParseNumber(value, 1, 3600, settings.pdfTimeoutSeconds)) {
             error = L"--pdf-timeout needs whole seconds from 1 to 3600";
+            return false;
+        }
+    }
+    settings.pdf = settings.pdf || settings.pdfa;
+    // A bad token stops the dispatcher before it files anything.
+    std::wstring ignored;
+    for (const std::wstring* pattern : {&settings.outDir, &settings.namePattern}) {
+        if (!ExpandNamePattern(*pattern, NameFields(), ignored, error)) {
             return false;
         }
     }

@@ -9,16 +9,19 @@
 namespace zeldispatch {
 
 struct Settings {
-    std::wstring outDir;  // empty: the default
-    std::wstring logPath; // empty: beside the captured files
+    std::wstring outDir;                      // empty: the default; may hold name tokens
+    std::wstring namePattern = L"{document}"; // the captured files' name, without extension
+    std::wstring logPath;                     // empty: beside the captured files
     bool help = false;
     bool pdf = false;
+    bool pdfa = false;                    // the PDF as PDF/A-2b
     std::wstring gsPath;                  // empty: the installed Ghostscript
     unsigned long pdfTimeoutSeconds = 40; // below the monitor's one-minute wait
 };
 
-// Reads --out DIR, --log FILE, --pdf, --gs PATH (implies --pdf),
-// --pdf-timeout SECONDS (1 to 3600) and --help; anything else is an error.
+// Reads --out DIR, --name PATTERN, --log FILE, --pdf, --pdfa (implies --pdf),
+// --gs PATH (implies --pdf), --pdf-timeout SECONDS (1 to 3600) and --help;
+// anything else, or an unknown token in DIR or PATTERN, is an error.
 bool ParseOptions(const std::vector<std::wstring>& options, Settings& settings,
                   std::wstring& error);
 

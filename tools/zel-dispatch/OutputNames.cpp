@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <iterator>
 #include <regex>
 
 #include "common/Text.h"
@@ -66,6 +68,40 @@ std::wstring SafeFileStem(const std::wstring& document) {
 
 std::wstring NumberedStem(const std::wstring& stem, unsigned attempt) {
     return attempt <= 1 ? stem : stem + L" (" + std::to_wstring(attempt) + L")";
+}
+
+const wchar_t kNameTokens[] = L"{user} {date} {time} {document}";
+
+bool ExpandNamePattern(const std::wstring& pattern, const NameFields& fields,
+                       std::wstring& expanded, std::wstring& error) {
+    static const struct {
+        std::wstring token;
+        std::wstring NameFields::*field;
+    } kTokens[] = {
+        {L"{user}", &NameFields::user},
+        {L"{date}", &NameFields::date},
+        {L"{time}", &NameFields::time},
+        {L"{document}", &NameFields::document},
+    };
+    expanded.clear();
+    for (size_t i = 0; i < pattern.size();) {
+        if (pattern[i] != L'{') {
+            expanded += pattern[i++];
+            continue;
+        }
+        const auto* token =
+            std::find_if(std::begin(kTokens), std::end(kTokens), [&](const auto& t) {
+                return pattern.compare(i, t.token.size(), t.token) == 0;
+            });
+        if (token == std::end(kTokens)) {
+            error =
+                L"no such token at \"" + pattern.substr(i) + L"\" (tokens: " + kNameTokens + L")";
+            return false;
+        }
+        expanded += SafeFileStem(fields.*token->field);
+        i += token->token.size();
+    }
+    return true;
 }
 
 } // namespace zeldispatch

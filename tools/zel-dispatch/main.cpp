@@ -38,6 +38,25 @@ std::wstring UtcNow() {
     return zeltools::IsoTime(now);
 }
 
+// The monitor starts us as the printing user, so this is who printed.
+NameFields FieldsNow(const std::wstring& document) {
+    NameFields fields;
+    wchar_t user[257] = {};
+    DWORD size = 257;
+    if (GetUserNameW(user, &size)) {
+        fields.user = user;
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t text[16];
+    swprintf(text, 16, L"%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+    fields.date = text;
+    swprintf(text, 16, L"%02u-%02u-%02u", now.wHour, now.wMinute, now.wSecond);
+    fields.time = text;
+    fields.document = document;
+    return fields;
+}
+
 class Dispatcher {
 public:
     int Run();
@@ -78,7 +97,12 @@ int Dispatcher::Run() {
         zeltools::Err(L"zel-dispatch: " + optionError + L"\n" + kUsage);
         return kBadCommandLine;
     }
-    std::wstring outDir = settings.outDir.empty() ? DefaultOutDir() : settings.outDir;
+    // The options' patterns were checked with the options.
+    const NameFields fields = FieldsNow(parsed.invocation.document);
+    std::wstring outDir, name, ignored;
+    ExpandNamePattern(settings.outDir, fields, outDir, ignored);
+    ExpandNamePattern(settings.namePattern, fields, name, ignored);
+    outDir = outDir.empty() ? DefaultOutDir() : outDir;
     while (outDir.size() > 3 && (outDir.back() == L'\\' || outDir.back() == L'/')) {
         outDir.pop_back();
     }
@@ -107,7 +131,7 @@ int Dispatcher::Run() {
 
     // Another job with the same document name may be there already: number
     // the new one instead of replacing it.
-    const std::wstring stem = SafeFileStem(job.document);
+    const std::wstring stem = SafeFileStem(name);
     std::wstring target;
     std::wstring chosenStem;
     for (unsigned attempt = 1;; ++attempt) {
@@ -140,9 +164,10 @@ int Dispatcher::Run() {
     record.capturedPath = target;
     record.size = size;
     record.time = UtcNow();
+    record.user = fields.user;
     if (settings.pdf) {
         std::wstring gs = settings.gsPath.empty() ? InstalledGhostscript() : settings.gsPath;
-        record.pdf = ConvertToPdf(gs, target, outDir + L"\\" + chosenStem + L".pdf",
+        record.pdf = ConvertToPdf(gs, target, outDir + L"\\" + chosenStem + L".pdf", settings.pdfa,
                                   settings.pdfTimeoutSeconds, outDir);
         std::wstring message = zeltools::FromUtf8(record.pdf.message);
         if (record.pdf.outcome == PdfOutcome::Converted) {

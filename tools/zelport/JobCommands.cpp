@@ -1,15 +1,15 @@
 #include "zelport/JobCommands.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
 #include "common/Handles.h"
-#include "common/Registry.h"
 #include "common/Spooler.h"
 #include "common/Text.h"
+#include "ZelJobClient.h"
 #include "registry/RegistryLayout.h"
 #include "zelport/Failure.h"
 #include "zelport/PortLog.h"
@@ -52,50 +52,6 @@ unsigned long long PrintFile(const std::wstring& file, const std::wstring& print
     return job.bytes;
 }
 
-// The prepared job key. It belongs to this run only and goes when we do,
-// whatever happened to the job.
-class JobKey {
-public:
-    JobKey() {
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            std::uint64_t random = 0;
-            NTSTATUS status = BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&random),
-                                              sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-            if (status != 0) {
-                Fail(L"cannot make a job identifier", ERROR_GEN_FAILURE);
-            }
-            std::wstring id = FormatJobId(random);
-            DWORD disposition = 0;
-            LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, JobKeyPath(id).c_str(), 0, nullptr,
-                                          REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                          key_.Out(), &disposition);
-            if (result != ERROR_SUCCESS) {
-                Fail(L"cannot create the job key " + JobKeyPath(id),
-                     static_cast<unsigned long>(result));
-            }
-            if (disposition == REG_CREATED_NEW_KEY) {
-                id_ = id;
-                return;
-            }
-            key_.Reset(); // someone else's job: never touch it
-        }
-        Fail(L"cannot find a free job identifier", ERROR_ALREADY_EXISTS);
-    }
-    ~JobKey() {
-        key_.Reset();
-        RegDeleteKeyW(HKEY_CURRENT_USER, JobKeyPath(id_).c_str());
-    }
-    JobKey(const JobKey&) = delete;
-    JobKey& operator=(const JobKey&) = delete;
-
-    HKEY Get() const { return key_.Get(); }
-    const std::wstring& Id() const { return id_; }
-
-private:
-    zeltools::ScopedKey key_;
-    std::wstring id_;
-};
-
 } // namespace
 
 int RunPrint(const Command& command) {
@@ -118,93 +74,67 @@ int RunPrint(const Command& command) {
 int RunSubmit(const Command& command) {
     const std::wstring& file = command.positional[0];
     std::wstring document = command.document.empty() ? DefaultDocumentName(file) : command.document;
-    std::wstring dir = command.dir;
-    if (dir.empty()) {
-        wchar_t temp[MAX_PATH + 1] = {};
-        if (!GetTempPathW(MAX_PATH, temp)) {
-            FailLast(L"cannot find the temporary folder");
-        }
-        dir = temp;
-    } else {
-        dir = zeltools::FullPath(dir);
+    // The job key goes when the job does, whatever happened to the job.
+    zeljob::Job job(command.dir.c_str());
+    if (DWORD status = job.CreateStatus()) {
+        Fail(L"cannot prepare a job key under HKEY_CURRENT_USER\\" +
+                 std::wstring(Registry::kJobsKeyPath),
+             status);
     }
-
-    JobKey key;
-    if (LONG status = zeltools::SetString(key.Get(), Registry::kTempDirPathValue, dir)) {
-        Fail(L"cannot write " + JobKeyPath(key.Id()) + L"\\TempDirPath",
-             static_cast<unsigned long>(status));
-    }
-    Out(L"job key: HKEY_CURRENT_USER\\" + JobKeyPath(key.Id()) + L"\n");
+    const std::wstring id = job.Id();
+    Out(L"job key: HKEY_CURRENT_USER\\" + JobKeyPath(id) + L"\n");
 
     DWORD jobId = 0;
     PortLogWatch log(command.printer);
-    bool printed = true;
-    Failure printFailure;
+    DWORD errorCode = 0;
     try {
         unsigned long long bytes =
-            PrintFile(file, command.printer, SolicitedDocumentName(document, key.Id()), jobId);
+            PrintFile(file, command.printer, job.DocumentName(document.c_str()), jobId);
         Out(L"job " + std::to_wstring(jobId) + L" sent to " + command.printer + L": " +
             std::to_wstring(bytes) + L" bytes; waiting for the monitor\n");
     } catch (const Failure& failure) {
         // The monitor may still have recorded why it refused the job.
-        printed = false;
-        printFailure = failure;
+        if (job.Wait(0, errorCode) != ERROR_SUCCESS) {
+            Failure explained = failure;
+            log.Explain(explained);
+            throw explained;
+        }
     }
 
-    const ULONGLONG start = GetTickCount64();
+    // Woken by the monitor's result; the slices only pace the progress lines.
     const ULONGLONG limit = static_cast<ULONGLONG>(command.timeoutSeconds) * 1000;
-    ULONGLONG nextReport = 5000;
-    DWORD errorCode = 0;
-    for (;;) {
-        if (zeltools::QueryDword(key.Get(), Registry::kErrorCodeValue, errorCode)) {
+    for (ULONGLONG waited = 0;;) {
+        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(5000, limit - waited));
+        const DWORD status = job.Wait(slice, errorCode);
+        if (status == ERROR_SUCCESS) {
             break;
         }
-        ULONGLONG elapsed = GetTickCount64() - start;
-        if (!printed) {
-            log.Explain(printFailure);
-            throw printFailure;
+        waited += slice;
+        if (status != ERROR_TIMEOUT) {
+            Fail(L"cannot read the result of job " + id, status);
         }
-        if (elapsed >= limit) {
-            throw Failure{L"no result for job " + key.Id() + L" after " +
+        if (waited >= limit) {
+            throw Failure{L"no result for job " + id + L" after " +
                               std::to_wstring(command.timeoutSeconds) + L" s",
                           ERROR_TIMEOUT, kExitTimeout};
         }
-        if (elapsed >= nextReport) {
-            zeltools::Err(L"zelport: still waiting for job " + key.Id() + L" (" +
-                          std::to_wstring(elapsed / 1000) + L" s)\n");
-            nextReport += 5000;
-        }
-        Sleep(100);
+        zeltools::Err(L"zelport: still waiting for job " + id + L" (" +
+                      std::to_wstring(waited / 1000) + L" s)\n");
     }
-    std::wstring psFile;
-    bool havePath = zeltools::QueryString(key.Get(), Registry::kPSFilePathValue, psFile);
-    Out(L"PSFilePath: " + (havePath ? psFile : std::wstring(L"(none)")) + L"\n");
+    const std::wstring psFile = job.PSFilePath();
+    Out(L"PSFilePath: " + (psFile.empty() ? std::wstring(L"(none)") : psFile) + L"\n");
     Out(L"ErrorCode: " + std::to_wstring(errorCode) + L"\n");
     if (errorCode != 0) {
         Failure explained{L"", errorCode};
         log.Explain(explained);
-        zeltools::Err(L"zelport: the monitor failed job " + key.Id() + L" with error " +
-                      std::to_wstring(errorCode) + L"\n");
+        zeltools::Err(L"zelport: the monitor failed job " + id + L" with error " +
+                      std::to_wstring(errorCode) + L": " + ZelJobErrorText(errorCode) + L"\n");
         for (const std::wstring& line : explained.advice) {
             zeltools::Err(L"zelport: " + line + L"\n");
         }
         return kExitJobError;
     }
     return kExitOk;
-}
-
-std::wstring FormatJobId(std::uint64_t value) {
-    static const wchar_t kDigits[] = L"0123456789ABCDEF";
-    std::wstring id(16, L'0');
-    for (int i = 15; i >= 0; --i) {
-        id[static_cast<size_t>(i)] = kDigits[value & 0xF];
-        value >>= 4;
-    }
-    return id;
-}
-
-std::wstring SolicitedDocumentName(const std::wstring& document, const std::wstring& jobId) {
-    return document + L" #%" + jobId + L"#%";
 }
 
 std::wstring DefaultDocumentName(const std::wstring& path) {
