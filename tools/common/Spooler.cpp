@@ -13,19 +13,13 @@ std::wstring Text(const wchar_t* value) {
 } // namespace
 
 bool ListSpoolerPorts(std::vector<SpoolerPort>& ports) {
-    std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    const auto list = [](BYTE* data, DWORD size, DWORD* needed, DWORD* count) {
-        return EnumPortsW(nullptr, 2, data, size, needed, count);
-    };
-    if (!SpoolerList(list, buffer, returned)) {
+    SpoolerListing<PORT_INFO_2W> list;
+    if (!list.Fill(EnumPortsW, nullptr, 2)) {
         return false;
     }
-    const auto* info = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
     ports.clear();
-    for (DWORD i = 0; i < returned; ++i) {
-        ports.push_back(
-            {Text(info[i].pPortName), Text(info[i].pMonitorName), Text(info[i].pDescription)});
+    for (const PORT_INFO_2W& port : list) {
+        ports.push_back({Text(port.pPortName), Text(port.pMonitorName), Text(port.pDescription)});
     }
     return true;
 }
@@ -58,35 +52,28 @@ bool PortListNames(const std::wstring& portList, const std::wstring& port) {
 bool PrinterPortList(const std::wstring& printerName, std::wstring& ports) {
     ScopedPrinter printer;
     std::wstring name = printerName;
-    std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    const auto get = [&printer](BYTE* data, DWORD size, DWORD* needed, DWORD*) {
+    SpoolerListing<PRINTER_INFO_2W> info;
+    const auto get = [&printer](BYTE* data, DWORD size, DWORD* needed, DWORD* count) {
+        *count = size > 0; // one record, once there is room for it
         return GetPrinterW(printer.Get(), 2, data, size, needed);
     };
-    if (!OpenPrinterW(&name[0], printer.Out(), nullptr) || !SpoolerList(get, buffer, returned)) {
+    if (!OpenPrinterW(&name[0], printer.Out(), nullptr) || !info.Fill(get)) {
         return false;
     }
-    ports = buffer.empty()
-                ? L""
-                : Text(reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data())->pPortName);
+    ports = info.begin() == info.end() ? L"" : Text(info.begin()->pPortName);
     return true;
 }
 
 bool PrintersOnPorts(const std::vector<std::wstring>& ports, std::vector<PrinterOnPort>& found) {
-    std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    const auto list = [](BYTE* data, DWORD size, DWORD* needed, DWORD* count) {
-        return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, count);
-    };
-    if (!SpoolerList(list, buffer, returned)) {
+    SpoolerListing<PRINTER_INFO_2W> printers;
+    if (!printers.Fill(EnumPrintersW, PRINTER_ENUM_LOCAL, nullptr, 2)) {
         return false;
     }
     found.clear();
-    const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < returned; ++i) {
+    for (const PRINTER_INFO_2W& printer : printers) {
         for (const std::wstring& port : ports) {
-            if (PortListNames(Text(printers[i].pPortName), port)) {
-                found.push_back({Text(printers[i].pPrinterName), port});
+            if (PortListNames(Text(printer.pPortName), port)) {
+                found.push_back({Text(printer.pPrinterName), port});
             }
         }
     }
