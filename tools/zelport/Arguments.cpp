@@ -51,12 +51,9 @@ const Option kOptions[] = {
 };
 
 const Option* FindOption(const std::wstring& name) {
-    for (const Option& option : kOptions) {
-        if (name == option.name) {
-            return &option;
-        }
-    }
-    return nullptr;
+    const auto found = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                    [&name](const Option& option) { return name == option.name; });
+    return found == std::end(kOptions) ? nullptr : found;
 }
 
 // A subcommand's usage text is also its definition: the synopsis (the first
@@ -194,12 +191,11 @@ const std::vector<Subcommand>& Subcommands() {
 }
 
 const Subcommand* FindSubcommand(const std::wstring& name) {
-    for (const Subcommand& sub : Subcommands()) {
-        if (ReadSynopsis(sub).name == name) {
-            return &sub;
-        }
-    }
-    return nullptr;
+    const auto& subs = Subcommands();
+    const auto found = std::find_if(subs.begin(), subs.end(), [&name](const Subcommand& sub) {
+        return ReadSynopsis(sub).name == name;
+    });
+    return found == subs.end() ? nullptr : &*found;
 }
 
 bool IsHelp(const std::wstring& arg) {
@@ -257,22 +253,18 @@ std::wstring ParseRest(const Synopsis& sub, const std::vector<std::wstring>& arg
     }
     for (const std::wstring& required : sub.required) {
         if ((command.*FindOption(required)->text).empty()) {
-            return std::wstring(sub.name) + L" needs " + required;
+            return sub.name + L" needs " + required;
         }
     }
     if (command.positional.size() < sub.minPositional) {
-        return std::wstring(sub.name) + L": missing argument";
+        return sub.name + L": missing argument";
     }
     if (command.positional.size() > sub.maxPositional) {
-        return std::wstring(sub.name) + L": unexpected argument '" +
-               command.positional[sub.maxPositional] + L"'";
+        return sub.name + L": unexpected argument '" + command.positional[sub.maxPositional] + L"'";
     }
-    for (const std::wstring& value : command.positional) {
-        if (value.empty()) {
-            return std::wstring(sub.name) + L": empty argument";
-        }
-    }
-    return std::wstring();
+    const auto& positional = command.positional;
+    const bool anyEmpty = std::find(positional.begin(), positional.end(), L"") != positional.end();
+    return anyEmpty ? sub.name + L": empty argument" : std::wstring();
 }
 
 } // namespace
@@ -310,14 +302,11 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& args) {
     command.name = args[0];
     command.run = sub->run;
     // Help is asked for even when the rest of the line is wrong.
-    for (size_t i = 1; i < args.size() && args[i] != L"--"; ++i) {
-        if (IsHelp(args[i])) {
-            command.help = true;
-            parsed.ok = true;
-            return parsed;
-        }
+    const auto optionsEnd = std::find(args.begin() + 1, args.end(), L"--");
+    command.help = std::find_if(args.begin() + 1, optionsEnd, IsHelp) != optionsEnd;
+    if (!command.help) {
+        parsed.error = ParseRest(ReadSynopsis(*sub), args, command);
     }
-    parsed.error = ParseRest(ReadSynopsis(*sub), args, command);
     parsed.ok = parsed.error.empty();
     return parsed;
 }

@@ -23,9 +23,6 @@ std::wstring PortLogFolder(const std::wstring& dir);
 // CreateFileW opens as it opens a plain file.)
 std::wstring PortLogName(const std::wstring& folder, const std::wstring& port);
 
-// The lines the monitor marks as a warning or an error.
-bool IsProblemLine(const std::string& line);
-
 // The last `count` of `lines` (all of them when there are fewer); with
 // `problemsOnly`, the last `count` of the problem lines.
 std::vector<std::string> LastLines(const std::vector<std::string>& lines, std::size_t count,
