@@ -15,18 +15,14 @@ void OpenXcv(zeltools::ScopedPrinter& printer, const std::wstring& object) {
     }
 }
 
-namespace {
-
-// Both the call's failure and the monitor's refusal fail as `what`.
-void Xcv(HANDLE xcv, const wchar_t* command, const std::wstring& input, void* output,
-         DWORD outputSize, const std::wstring& what) {
-    DWORD needed = 0;
-    DWORD status = 0;
+void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& input,
+             const std::wstring& what, void* output, DWORD outputSize) {
+    DWORD needed = 0, status = 0, none = 0;
     if (!XcvDataW(xcv, command,
                   input.empty() ? nullptr
                                 : reinterpret_cast<PBYTE>(const_cast<wchar_t*>(input.c_str())),
                   input.empty() ? 0 : static_cast<DWORD>((input.size() + 1) * sizeof(wchar_t)),
-                  static_cast<PBYTE>(output), outputSize, &needed, &status)) {
+                  static_cast<PBYTE>(output ? output : &none), outputSize, &needed, &status)) {
         status = GetLastError();
     }
     if (status != ERROR_SUCCESS) {
@@ -34,20 +30,13 @@ void Xcv(HANDLE xcv, const wchar_t* command, const std::wstring& input, void* ou
     }
 }
 
-} // namespace
-
-void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
-             const std::wstring& what) {
-    DWORD output = 0;
-    Xcv(xcv, command, port, &output, 0, what);
-}
-
 std::wstring MonitorLibrary(const std::wstring& monitor) {
     zeltools::ScopedPrinter xcv;
     OpenXcv(xcv, L"XcvMonitor " + monitor);
     wchar_t path[MAX_PATH + 1] = {};
-    Xcv(xcv.Get(), L"MonitorUI", L"", path, sizeof(path) - sizeof(wchar_t),
-        L"monitor " + Quote(monitor) + L" did not name its user interface");
+    SendXcv(xcv.Get(), L"MonitorUI", L"",
+            L"monitor " + Quote(monitor) + L" did not name its user interface", path,
+            sizeof(path) - sizeof(wchar_t));
     return path;
 }
 

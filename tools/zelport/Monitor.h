@@ -16,10 +16,11 @@ namespace zelport {
 // interface opens it.
 void OpenXcv(zeltools::ScopedPrinter& printer, const std::wstring& object);
 
-// Sends a port command; both the call's failure and the monitor's refusal
-// fail as `what`.
-void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
-             const std::wstring& what);
+// Sends a command (with `input`, the port's name or none, and room for an
+// answer in `output`); both the call's failure and the monitor's refusal fail
+// as `what`.
+void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& input,
+             const std::wstring& what, void* output = nullptr, DWORD outputSize = 0);
 
 // The full path of the library that holds the monitor's user interface: the
 // monitor's own answer to "MonitorUI".

@@ -167,16 +167,13 @@ int RunInstall(const Command& command) {
     std::wstring environment = kEnvironment;
     std::wstring dll = command.dll.empty() ? kDllName : command.dll;
     MONITOR_INFO_2W info{&name[0], &environment[0], &dll[0]};
-    if (!AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
-        DWORD error = GetLastError();
-        if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
-            Out(L"monitor " + Quote(name) + L" is already installed\n");
-            AddPortKeys(command);
-            return kExitOk;
-        }
+    if (AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
+        Out(L"installed monitor " + Quote(name) + L" (" + dll + L")\n");
+    } else if (const DWORD error = GetLastError(); error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
+        Out(L"monitor " + Quote(name) + L" is already installed\n");
+    } else {
         Fail(L"cannot install monitor " + Quote(name) + L" from " + dll, error);
     }
-    Out(L"installed monitor " + Quote(name) + L" (" + dll + L")\n");
     AddPortKeys(command);
     return kExitOk;
 }
