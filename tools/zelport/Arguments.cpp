@@ -230,14 +230,10 @@ std::wstring ParseRest(const Synopsis& sub, const std::vector<std::wstring>& arg
         if (option->flag && equals == std::wstring::npos) {
             continue;
         }
-        std::wstring value;
-        bool given = equals != std::wstring::npos;
-        if (given) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-            given = true;
-        }
+        const bool given = equals != std::wstring::npos || i + 1 < args.size();
+        const std::wstring value = !given                         ? L""
+                                   : equals != std::wstring::npos ? arg.substr(equals + 1)
+                                                                  : args[++i];
         if (!given || (value.empty() && !option->mayBeEmpty)) {
             return name + L" needs a value";
         }

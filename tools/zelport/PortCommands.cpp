@@ -36,7 +36,7 @@ bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
 void RefuseUnlessForced(const Command& command, const std::wstring& problem,
                         const std::wstring& what, unsigned long code, const wchar_t* forced) {
     if (!problem.empty() && !command.force) {
-        throw Failure{what, code, kExitFailed, {problem + L"; --force " + forced}};
+        Fail(what, code, {problem + L"; --force " + forced});
     }
 }
 
@@ -88,35 +88,6 @@ std::wstring AddPortThroughUi(const std::wstring& monitor) {
     return name.Get();
 }
 
-} // namespace
-
-std::wstring PortNameProblem(const std::wstring& name) {
-    if (name.find_first_of(L"\\/") != std::wstring::npos) {
-        return L"a port name with \\ or / makes nested registry keys and puts the port's log "
-               L"into another folder";
-    }
-    if (name.find(L"..") != std::wstring::npos) {
-        return L"a port name with .. can put the port's log outside the temporary folder";
-    }
-    return std::wstring();
-}
-
-std::wstring DispatcherCommandProblem(const std::wstring& command) {
-    // The monitor starts the command line as it stands: an unquoted path with
-    // blanks names another program (C:\Program) or none.
-    size_t end = 0;
-    const std::wstring program = zeltools::CommandProgram(command, end);
-    if (command.empty() || command[0] == L'"' || end == command.size() ||
-        EndsWithNoCase(program, L".exe")) {
-        return std::wstring();
-    }
-    return L"the program \"" + program +
-           L"\" is not an .exe; quote a program path that has blanks "
-           L"(\"\\\"C:\\Program Files\\...\\zel-dispatch.exe\\\" --out DIR\")";
-}
-
-namespace {
-
 // install --ports: each port's key as the monitor's AddPort makes it (the
 // monitor reads its ports from the registry on every call), so that it works
 // while the spooler cannot load the monitor yet; a port there already keeps
@@ -161,6 +132,31 @@ void AddPortKeys(const Command& command) {
 }
 
 } // namespace
+
+std::wstring PortNameProblem(const std::wstring& name) {
+    if (name.find_first_of(L"\\/") != std::wstring::npos) {
+        return L"a port name with \\ or / makes nested registry keys and puts the port's log "
+               L"into another folder";
+    }
+    if (name.find(L"..") != std::wstring::npos) {
+        return L"a port name with .. can put the port's log outside the temporary folder";
+    }
+    return std::wstring();
+}
+
+std::wstring DispatcherCommandProblem(const std::wstring& command) {
+    // The monitor starts the command line as it stands: an unquoted path with
+    // blanks names another program (C:\Program) or none.
+    size_t end = 0;
+    const std::wstring program = zeltools::CommandProgram(command, end);
+    if (command.empty() || command[0] == L'"' || end == command.size() ||
+        EndsWithNoCase(program, L".exe")) {
+        return std::wstring();
+    }
+    return L"the program \"" + program +
+           L"\" is not an .exe; quote a program path that has blanks "
+           L"(\"\\\"C:\\Program Files\\...\\zel-dispatch.exe\\\" --out DIR\")";
+}
 
 int RunInstall(const Command& command) {
     std::wstring name = Registry::kMonitorName;

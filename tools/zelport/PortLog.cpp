@@ -159,11 +159,9 @@ int RunLog(const Command& command) {
     const std::wstring path = PortLogName(folder, port);
     ScopedHandle log;
     if (!zeltools::OpenShared(path, log)) {
-        throw Failure{L"cannot open the log of port " + Quote(port) + L" (" + path + L")",
-                      GetLastError(),
-                      kExitFailed,
-                      {L"the monitor writes it once the port has been opened; --dir names "
-                       L"another folder"}};
+        FailLast(L"cannot open the log of port " + Quote(port) + L" (" + path + L")",
+                 {L"the monitor writes it once the port has been opened; --dir names another "
+                  L"folder"});
     }
     unsigned long long offset = 0;
     std::string unread; // a line still being written, left for --follow to complete
