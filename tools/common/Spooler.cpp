@@ -115,10 +115,10 @@ RawJobResult PrintRaw(const std::wstring& printerName, const std::wstring& docum
         return fail(L"cannot start a job on printer \"" + printerName + L"\"");
     }
     const std::wstring job = L"job " + std::to_wstring(result.jobId);
-    for (;;) {
-        const char* data = nullptr;
-        DWORD size = 0;
-        if (!source(data, size)) {
+    // Each piece is written until it is gone; then the source gives the next.
+    const char* data = nullptr;
+    for (DWORD size = 0, written = 0;; data += written, size -= written) {
+        if (size == 0 && !source(data, size)) {
             fail(L"cannot read the data of " + job);
             AbortPrinter(printer.Get());
             return result;
@@ -126,15 +126,12 @@ RawJobResult PrintRaw(const std::wstring& printerName, const std::wstring& docum
         if (size == 0) {
             break;
         }
-        for (DWORD written = 0; size > 0; data += written, size -= written) {
-            if (!WritePrinter(printer.Get(), const_cast<char*>(data), size, &written) ||
-                written == 0) {
-                fail(L"cannot write " + job);
-                AbortPrinter(printer.Get());
-                return result;
-            }
-            result.bytes += written;
+        if (!WritePrinter(printer.Get(), const_cast<char*>(data), size, &written) || written == 0) {
+            fail(L"cannot write " + job);
+            AbortPrinter(printer.Get());
+            return result;
         }
+        result.bytes += written;
     }
     if (!EndDocPrinter(printer.Get())) {
         return fail(L"the printer did not accept " + job);
