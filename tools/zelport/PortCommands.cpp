@@ -247,10 +247,8 @@ int RunSetDispatcher(const Command& command) {
         RefuseUnlessForced(command, exists ? L"" : L"no such file",
                            L"refusing print dispatcher program " + Quote(command.program),
                            ERROR_FILE_NOT_FOUND, L"sets it all the same");
-        dispatcher = Quote(command.program);
-        for (const std::wstring& argument : command.programArgs) {
-            dispatcher += L" " + zeltools::QuoteArgument(argument);
-        }
+        dispatcher = Quote(command.program) + (command.programArgs.empty() ? L"" : L" ") +
+                     zeltools::JoinCommandLine(command.programArgs);
     }
     zeltools::ScopedKey key;
     LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0,

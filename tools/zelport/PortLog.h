@@ -32,7 +32,6 @@ std::vector<std::string> LastLines(const std::vector<std::string>& lines, std::s
 // when none does): what went wrong since the port last worked.
 std::vector<std::string> ErrorsSinceLastJob(const std::vector<std::string>& lines);
 
-// The last error line, or empty.
 std::string LastErrorLine(const std::vector<std::string>& lines);
 
 // What an administrator should do about an error line of `port`'s log;
