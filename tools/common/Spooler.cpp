@@ -1,6 +1,6 @@
 #include "common/Spooler.h"
 
-#include <algorithm>
+#include <sstream>
 
 namespace zeltools {
 
@@ -34,9 +34,8 @@ DWORD SpoolerServiceState() {
 }
 
 bool PortListNames(const std::wstring& portList, const std::wstring& port) {
-    for (size_t start = 0; start <= portList.size();) {
-        const size_t end = std::min(portList.find(L',', start), portList.size());
-        const std::wstring entry = portList.substr(start, end - start);
+    std::wistringstream entries(portList);
+    for (std::wstring entry; std::getline(entries, entry, L',');) {
         const size_t first = entry.find_first_not_of(L" \t");
         const size_t last = entry.find_last_not_of(L" \t");
         if (first != std::wstring::npos &&
@@ -44,7 +43,6 @@ bool PortListNames(const std::wstring& portList, const std::wstring& port) {
                                  port.c_str(), static_cast<int>(port.size()), TRUE) == CSTR_EQUAL) {
             return true;
         }
-        start = end + 1;
     }
     return false;
 }

@@ -40,7 +40,6 @@ private:
     DWORD count_ = 0;
 };
 
-// One entry of the spooler's port list.
 struct SpoolerPort {
     std::wstring name, monitor, description;
 };

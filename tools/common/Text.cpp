@@ -13,8 +13,7 @@ void Write(DWORD which, const std::wstring& text) {
     if (!stream || stream == INVALID_HANDLE_VALUE) {
         return;
     }
-    DWORD mode = 0;
-    DWORD written = 0;
+    DWORD mode = 0, written = 0;
     if (GetConsoleMode(stream, &mode)) {
         WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;

@@ -159,8 +159,7 @@ std::wstring DispatcherCommandProblem(const std::wstring& command) {
 }
 
 int RunInstall(const Command& command) {
-    std::wstring name = Registry::kMonitorName;
-    std::wstring environment = kEnvironment;
+    std::wstring name = Registry::kMonitorName, environment = kEnvironment;
     std::wstring dll = command.dll.empty() ? kDllName : command.dll;
     MONITOR_INFO_2W info{&name[0], &environment[0], &dll[0]};
     if (AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
@@ -175,8 +174,7 @@ int RunInstall(const Command& command) {
 }
 
 int RunUninstall(const Command&) {
-    std::wstring name = Registry::kMonitorName;
-    std::wstring environment = kEnvironment;
+    std::wstring name = Registry::kMonitorName, environment = kEnvironment;
     // The installer's removal relies on this refusal to roll back before it
     // changed anything. The monitor's ports from its own registry keys: the
     // spooler's port list would have to load the monitor to answer.
