@@ -201,10 +201,8 @@ int RunAddPort(const Command& command) {
     // The monitor takes any name; the administrator gets a second thought.
     RefuseUnlessForced(command, PortNameProblem(port), L"refusing port name " + Quote(port),
                        ERROR_INVALID_NAME, L"adds it all the same");
-    zeltools::ScopedPrinter xcv;
-    OpenXcv(xcv, L"XcvMonitor " + monitor);
     try {
-        SendXcv(xcv.Get(), L"AddPort", port, L"cannot add port " + Quote(port));
+        SendXcv(L"XcvMonitor " + monitor, L"AddPort", port, L"cannot add port " + Quote(port));
     } catch (const Failure& failure) {
         if (failure.code != ERROR_PRINTER_ALREADY_EXISTS) {
             throw;
@@ -219,9 +217,7 @@ int RunAddPort(const Command& command) {
 int RunDeletePort(const Command& command) {
     const std::wstring& port = command.positional[0];
     RefuseWhilePrinted({port}, L"cannot delete port " + Quote(port), L"it");
-    zeltools::ScopedPrinter xcv;
-    OpenXcv(xcv, L"XcvPort " + port);
-    SendXcv(xcv.Get(), L"DeletePort", port, L"cannot delete port " + Quote(port));
+    SendXcv(L"XcvPort " + port, L"DeletePort", port, L"cannot delete port " + Quote(port));
     Out(L"deleted port " + port + L"\n");
     return kExitOk;
 }
