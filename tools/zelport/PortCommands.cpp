@@ -24,13 +24,6 @@ namespace {
 constexpr const wchar_t* kEnvironment = L"Windows x64";
 constexpr const wchar_t* kDllName = L"Brambleworth.Zel.3.PortMon.x64.dll";
 
-bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
-    return text.size() >= suffix.size() &&
-           CompareStringOrdinal(text.c_str() + text.size() - suffix.size(),
-                                static_cast<int>(suffix.size()), suffix.c_str(),
-                                static_cast<int>(suffix.size()), TRUE) == CSTR_EQUAL;
-}
-
 // A guard rail: what the monitor would take but an administrator should think
 // twice about is refused, with the reason, unless --force was given.
 void RefuseUnlessForced(const Command& command, const std::wstring& problem,
@@ -114,7 +107,8 @@ void AddPortKeys(const Command& command) {
         DWORD disposition = 0;
         LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, nullptr, 0,
                                       KEY_ALL_ACCESS, nullptr, key.Out(), &disposition);
-        if (status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
+        const bool created = disposition == REG_CREATED_NEW_KEY;
+        if (status == ERROR_SUCCESS && created) {
             status = zeltools::SetString(key.Get(), Registry::kDescriptionValue,
                                          Registry::kPortDescription);
         }
@@ -125,8 +119,7 @@ void AddPortKeys(const Command& command) {
         if (status != ERROR_SUCCESS) {
             Fail(L"cannot add port " + Quote(port), static_cast<unsigned long>(status));
         }
-        Out((disposition == REG_CREATED_NEW_KEY ? L"added port " : L"port ") + port +
-            (disposition == REG_CREATED_NEW_KEY ? L"" : L" already exists") +
+        Out((created ? L"added port " + port : L"port " + port + L" already exists") +
             (dispatcher.empty() ? L"" : L"; it dispatches with: " + dispatcher) + L"\n");
     }
 }
@@ -149,8 +142,10 @@ std::wstring DispatcherCommandProblem(const std::wstring& command) {
     // blanks names another program (C:\Program) or none.
     size_t end = 0;
     const std::wstring program = zeltools::CommandProgram(command, end);
-    if (command.empty() || command[0] == L'"' || end == command.size() ||
-        EndsWithNoCase(program, L".exe")) {
+    const bool exe =
+        program.size() >= 4 && CompareStringOrdinal(program.c_str() + program.size() - 4, 4,
+                                                    L".exe", 4, TRUE) == CSTR_EQUAL;
+    if (command.empty() || command[0] == L'"' || end == command.size() || exe) {
         return std::wstring();
     }
     return L"the program \"" + program +
