@@ -1,6 +1,6 @@
 #include "common/Spooler.h"
 
-#include <algorithm>
+#include <sstream>
 
 namespace zeltools {
 
@@ -13,19 +13,13 @@ std::wstring Text(const wchar_t* value) {
 } // namespace
 
 bool ListSpoolerPorts(std::vector<SpoolerPort>& ports) {
-    std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    const auto list = [](BYTE* data, DWORD size, DWORD* needed, DWORD* count) {
-        return EnumPortsW(nullptr, 2, data, size, needed, count);
-    };
-    if (!SpoolerList(list, buffer, returned)) {
+    SpoolerListing<PORT_INFO_2W> list;
+    if (!list.Fill(EnumPortsW, nullptr, 2)) {
         return false;
     }
-    const auto* info = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
     ports.clear();
-    for (DWORD i = 0; i < returned; ++i) {
-        ports.push_back(
-            {Text(info[i].pPortName), Text(info[i].pMonitorName), Text(info[i].pDescription)});
+    for (const PORT_INFO_2W& port : list) {
+        ports.push_back({Text(port.pPortName), Text(port.pMonitorName), Text(port.pDescription)});
     }
     return true;
 }
@@ -40,9 +34,8 @@ DWORD SpoolerServiceState() {
 }
 
 bool PortListNames(const std::wstring& portList, const std::wstring& port) {
-    for (size_t start = 0; start <= portList.size();) {
-        const size_t end = std::min(portList.find(L',', start), portList.size());
-        const std::wstring entry = portList.substr(start, end - start);
+    std::wistringstream entries(portList);
+    for (std::wstring entry; std::getline(entries, entry, L',');) {
         const size_t first = entry.find_first_not_of(L" \t");
         const size_t last = entry.find_last_not_of(L" \t");
         if (first != std::wstring::npos &&
@@ -50,7 +43,6 @@ bool PortListNames(const std::wstring& portList, const std::wstring& port) {
                                  port.c_str(), static_cast<int>(port.size()), TRUE) == CSTR_EQUAL) {
             return true;
         }
-        start = end + 1;
     }
     return false;
 }
@@ -58,35 +50,28 @@ bool PortListNames(const std::wstring& portList, const std::wstring& port) {
 bool PrinterPortList(const std::wstring& printerName, std::wstring& ports) {
     ScopedPrinter printer;
     std::wstring name = printerName;
-    std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    const auto get = [&printer](BYTE* data, DWORD size, DWORD* needed, DWORD*) {
+    SpoolerListing<PRINTER_INFO_2W> info;
+    const auto get = [&printer](BYTE* data, DWORD size, DWORD* needed, DWORD* count) {
+        *count = size > 0; // one record, once there is room for it
         return GetPrinterW(printer.Get(), 2, data, size, needed);
     };
-    if (!OpenPrinterW(&name[0], printer.Out(), nullptr) || !SpoolerList(get, buffer, returned)) {
+    if (!OpenPrinterW(&name[0], printer.Out(), nullptr) || !info.Fill(get)) {
         return false;
     }
-    ports = buffer.empty()
-                ? L""
-                : Text(reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data())->pPortName);
+    ports = info.begin() == info.end() ? L"" : Text(info.begin()->pPortName);
     return true;
 }
 
 bool PrintersOnPorts(const std::vector<std::wstring>& ports, std::vector<PrinterOnPort>& found) {
-    std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    const auto list = [](BYTE* data, DWORD size, DWORD* needed, DWORD* count) {
-        return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, count);
-    };
-    if (!SpoolerList(list, buffer, returned)) {
+    SpoolerListing<PRINTER_INFO_2W> printers;
+    if (!printers.Fill(EnumPrintersW, PRINTER_ENUM_LOCAL, nullptr, 2)) {
         return false;
     }
     found.clear();
-    const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < returned; ++i) {
+    for (const PRINTER_INFO_2W& printer : printers) {
         for (const std::wstring& port : ports) {
-            if (PortListNames(Text(printers[i].pPortName), port)) {
-                found.push_back({Text(printers[i].pPrinterName), port});
+            if (PortListNames(Text(printer.pPortName), port)) {
+                found.push_back({Text(printer.pPrinterName), port});
             }
         }
     }
@@ -128,10 +113,10 @@ RawJobResult PrintRaw(const std::wstring& printerName, const std::wstring& docum
         return fail(L"cannot start a job on printer \"" + printerName + L"\"");
     }
     const std::wstring job = L"job " + std::to_wstring(result.jobId);
-    for (;;) {
-        const char* data = nullptr;
-        DWORD size = 0;
-        if (!source(data, size)) {
+    // Each piece is written until it is gone; then the source gives the next.
+    const char* data = nullptr;
+    for (DWORD size = 0, written = 0;; data += written, size -= written) {
+        if (size == 0 && !source(data, size)) {
             fail(L"cannot read the data of " + job);
             AbortPrinter(printer.Get());
             return result;
@@ -139,15 +124,12 @@ RawJobResult PrintRaw(const std::wstring& printerName, const std::wstring& docum
         if (size == 0) {
             break;
         }
-        for (DWORD written = 0; size > 0; data += written, size -= written) {
-            if (!WritePrinter(printer.Get(), const_cast<char*>(data), size, &written) ||
-                written == 0) {
-                fail(L"cannot write " + job);
-                AbortPrinter(printer.Get());
-                return result;
-            }
-            result.bytes += written;
+        if (!WritePrinter(printer.Get(), const_cast<char*>(data), size, &written) || written == 0) {
+            fail(L"cannot write " + job);
+            AbortPrinter(printer.Get());
+            return result;
         }
+        result.bytes += written;
     }
     if (!EndDocPrinter(printer.Get())) {
         return fail(L"the printer did not accept " + job);

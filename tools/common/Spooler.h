@@ -14,24 +14,32 @@
 
 namespace zeltools {
 
-// The spooler's "ask for the size, then fill" listing: `call(buffer, size,
-// &needed, &returned)` is repeated with a buffer of the size asked for until
-// it fits (the list may grow between two calls). False with the last error
-// set.
-template <typename Call> bool SpoolerList(Call call, std::vector<BYTE>& buffer, DWORD& returned) {
-    DWORD needed = 0;
-    buffer.clear();
-    while (!call(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()),
-                 &needed, &returned)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) {
-            return false;
+// The records of one of the spooler's "ask for the size, then fill" calls:
+// `call(args..., buffer, size, &needed, &returned)` is repeated with a buffer
+// of the size asked for until it fits (the list may grow between two calls).
+template <typename Info> class SpoolerListing {
+public:
+    // False with the last error set.
+    template <typename Call, typename... Args> bool Fill(Call call, Args... args) {
+        DWORD needed = 0;
+        buffer_.clear();
+        while (!call(args..., buffer_.empty() ? nullptr : buffer_.data(),
+                     static_cast<DWORD>(buffer_.size()), &needed, &count_)) {
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buffer_.size()) {
+                return false;
+            }
+            buffer_.assign(needed, 0);
         }
-        buffer.assign(needed, 0);
+        return true;
     }
-    return true;
-}
+    const Info* begin() const { return reinterpret_cast<const Info*>(buffer_.data()); }
+    const Info* end() const { return begin() + count_; }
 
-// One entry of the spooler's port list.
+private:
+    std::vector<BYTE> buffer_;
+    DWORD count_ = 0;
+};
+
 struct SpoolerPort {
     std::wstring name, monitor, description;
 };

@@ -1,5 +1,6 @@
 #include "common/Text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cwchar>
 
@@ -12,8 +13,7 @@ void Write(DWORD which, const std::wstring& text) {
     if (!stream || stream == INVALID_HANDLE_VALUE) {
         return;
     }
-    DWORD mode = 0;
-    DWORD written = 0;
+    DWORD mode = 0, written = 0;
     if (GetConsoleMode(stream, &mode)) {
         WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
@@ -61,18 +61,9 @@ std::wstring FromUtf8(const std::string& text) {
 
 std::vector<std::string> SplitLines(const std::string& bytes) {
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        std::size_t next = end == std::string::npos ? bytes.size() : end + 1;
-        if (end == std::string::npos) {
-            end = bytes.size();
-        }
-        if (end > start && bytes[end - 1] == '\r') {
-            --end;
-        }
-        lines.push_back(bytes.substr(start, end - start));
-        start = next;
+    for (std::size_t start = 0, end = 0; start < bytes.size(); start = end + 1) {
+        end = std::min(bytes.find('\n', start), bytes.size());
+        lines.push_back(bytes.substr(start, end - start - (end > start && bytes[end - 1] == '\r')));
     }
     return lines;
 }
@@ -83,9 +74,7 @@ std::wstring SystemText(DWORD code) {
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                        buffer, static_cast<DWORD>(sizeof(buffer) / sizeof(buffer[0])), nullptr);
     std::wstring text(buffer, length);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-        text.pop_back();
-    }
+    text.erase(text.find_last_not_of(L"\r\n ") + 1);
     return text.empty() ? L"unknown error" : text;
 }
 
@@ -131,16 +120,10 @@ void Err(const std::wstring& text) {
 }
 
 std::wstring FullPath(const std::wstring& path) {
-    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) {
-        return path;
-    }
-    std::vector<wchar_t> buffer(size);
-    DWORD length = GetFullPathNameW(path.c_str(), size, buffer.data(), nullptr);
-    if (length == 0 || length >= size) {
-        return path;
-    }
-    return std::wstring(buffer.data(), length);
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = size ? GetFullPathNameW(path.c_str(), size, &full[0], nullptr) : 0;
+    return length == 0 || length >= size ? path : full.substr(0, length);
 }
 
 } // namespace zeltools

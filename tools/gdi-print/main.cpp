@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,38 +27,26 @@ int Failed(const std::wstring& what, DWORD code) {
     return 1;
 }
 
-// A font selected into a device context for as long as it lives.
-class SelectedFont {
-public:
-    SelectedFont(HDC dc, int height, int weight)
-        : dc_(dc), font_(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                     DEFAULT_PITCH | FF_SWISS, L"Arial")),
-          old_(font_.Get() ? SelectObject(dc, font_.Get()) : nullptr) {}
-    ~SelectedFont() {
-        if (old_) {
-            SelectObject(dc_, old_);
-        }
-    }
-    SelectedFont(const SelectedFont&) = delete;
-    SelectedFont& operator=(const SelectedFont&) = delete;
+using Font = zeltools::Owned<HFONT, &DeleteObject>;
 
-private:
-    HDC dc_;
-    zeltools::Owned<HFONT, &DeleteObject> font_;
-    HGDIOBJ old_;
-};
+HFONT Arial(int height, int weight) {
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, L"Arial");
+}
 
 void DrawPage(HDC dc, const std::wstring& document) {
     const int dpiX = GetDeviceCaps(dc, LOGPIXELSX);
     const int dpiY = GetDeviceCaps(dc, LOGPIXELSY);
     const int inchX = dpiX > 0 ? dpiX : 300;
     const int inchY = dpiY > 0 ? dpiY : 300;
-    {
-        SelectedFont title(dc, inchY / 3, FW_BOLD);
-        TextOutW(dc, inchX, inchY, document.c_str(), static_cast<int>(document.size()));
-    }
-    SelectedFont body(dc, inchY / 6, FW_NORMAL);
+    // A font still selected into the context when it is deleted would leak:
+    // the context's own font goes back in before they are.
+    const Font title(Arial(inchY / 3, FW_BOLD)), body(Arial(inchY / 6, FW_NORMAL));
+    const HGDIOBJ old = GetCurrentObject(dc, OBJ_FONT);
+    SelectObject(dc, title.Valid() ? title.Get() : old);
+    TextOutW(dc, inchX, inchY, document.c_str(), static_cast<int>(document.size()));
+    SelectObject(dc, body.Valid() ? body.Get() : old);
     const std::wstring lines[] = {
         L"Printed through GDI and the printer's PostScript driver.",
         L"The port monitor wrote this job, byte for byte, into a PS file",
@@ -73,6 +62,7 @@ void DrawPage(HDC dc, const std::wstring& document) {
     Ellipse(dc, inchX * 5 / 2, y + inchY / 2, inchX * 7 / 2, y + inchY * 3 / 2);
     MoveToEx(dc, inchX, y + inchY * 2, nullptr);
     LineTo(dc, inchX * 4, y + inchY / 4);
+    SelectObject(dc, old);
 }
 
 // With an output file the spooler writes the driver's data there instead of
@@ -89,15 +79,15 @@ int Print(const std::wstring& printer, const std::wstring& document, const std::
         return Failed(L"cannot start a document on " + printer, GetLastError());
     }
     // The document is aborted unless it was ended.
-    const char* failed = StartPage(dc.Get()) <= 0 ? "cannot start a page" : nullptr;
+    const wchar_t* failed = StartPage(dc.Get()) <= 0 ? L"cannot start a page" : nullptr;
     if (!failed) {
         DrawPage(dc.Get(), document);
-        failed = EndPage(dc.Get()) <= 0 ? "cannot end the page" : nullptr;
+        failed = EndPage(dc.Get()) <= 0 ? L"cannot end the page" : nullptr;
     }
     if (failed) {
         const DWORD error = GetLastError();
         AbortDoc(dc.Get());
-        return Failed(zeltools::FromUtf8(failed), error);
+        return Failed(failed, error);
     }
     if (EndDoc(dc.Get()) <= 0) {
         return Failed(L"the printer did not accept the document", GetLastError());
@@ -111,20 +101,15 @@ int Print(const std::wstring& printer, const std::wstring& document, const std::
 int wmain(int argc, wchar_t* argv[]) {
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.size() >= 2 && args.size() % 2 == 0 && args[0] == L"print") {
-        std::wstring document = L"GDI test page";
-        std::wstring output;
+        std::map<std::wstring, std::wstring> options{{L"--document", L"GDI test page"},
+                                                     {L"--output", L""}};
         bool ok = true;
-        for (size_t i = 2; i + 1 < args.size(); i += 2) {
-            if (args[i] == L"--document") {
-                document = args[i + 1];
-            } else if (args[i] == L"--output") {
-                output = args[i + 1];
-            } else {
-                ok = false;
-            }
+        for (size_t i = 2; ok && i + 1 < args.size(); i += 2) {
+            ok = options.count(args[i]) == 1;
+            options[args[i]] = args[i + 1];
         }
         if (ok) {
-            return Print(args[1], document, output);
+            return Print(args[1], options[L"--document"], options[L"--output"]);
         }
     }
     bool help = !args.empty() && (args[0] == L"--help" || args[0] == L"-h");

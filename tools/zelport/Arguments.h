@@ -26,12 +26,7 @@ struct Command {
     Runner run = nullptr;
     bool help = false;
     std::vector<std::wstring> positional;
-    std::wstring printer;
-    std::wstring port;
-    std::wstring driver;
-    std::wstring document;
-    std::wstring dir;
-    std::wstring dll;
+    std::wstring printer, port, driver, document, dir, dll; // --printer NAME, ...
     unsigned long timeoutSeconds = 120;
     unsigned long lines = 20;
     bool errorsOnly = false;               // log --errors

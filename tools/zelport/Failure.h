@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zelport/Arguments.h"
@@ -20,12 +21,13 @@ struct Failure {
     std::vector<std::wstring> advice = {}; // lines after the error line: what to do
 };
 
-[[noreturn]] inline void Fail(const std::wstring& what, unsigned long code) {
-    throw Failure{what, code};
+[[noreturn]] inline void Fail(const std::wstring& what, unsigned long code,
+                              std::vector<std::wstring> advice = {}) {
+    throw Failure{what, code, kExitFailed, std::move(advice)};
 }
 
-[[noreturn]] inline void FailLast(const std::wstring& what) {
-    Fail(what, GetLastError());
+[[noreturn]] inline void FailLast(const std::wstring& what, std::vector<std::wstring> advice = {}) {
+    Fail(what, GetLastError(), std::move(advice));
 }
 
 inline std::wstring Quote(const std::wstring& text) {

@@ -2,31 +2,26 @@
 
 #include <winspool.h>
 
+#include "common/Handles.h"
 #include "registry/RegistryLayout.h"
 #include "zelport/Failure.h"
 
 namespace zelport {
 
-void OpenXcv(zeltools::ScopedPrinter& printer, const std::wstring& object) {
+void SendXcv(const std::wstring& object, const wchar_t* command, const std::wstring& input,
+             const std::wstring& what, void* output, DWORD outputSize) {
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
     std::wstring name = L"," + object;
-    if (!OpenPrinterW(&name[0], printer.Out(), &defaults)) {
+    zeltools::ScopedPrinter xcv;
+    if (!OpenPrinterW(&name[0], xcv.Out(), &defaults)) {
         FailLast(L"cannot open " + Quote(name));
     }
-}
-
-namespace {
-
-// Both the call's failure and the monitor's refusal fail as `what`.
-void Xcv(HANDLE xcv, const wchar_t* command, const std::wstring& input, void* output,
-         DWORD outputSize, const std::wstring& what) {
-    DWORD needed = 0;
-    DWORD status = 0;
-    if (!XcvDataW(xcv, command,
+    DWORD needed = 0, status = 0, none = 0;
+    if (!XcvDataW(xcv.Get(), command,
                   input.empty() ? nullptr
                                 : reinterpret_cast<PBYTE>(const_cast<wchar_t*>(input.c_str())),
                   input.empty() ? 0 : static_cast<DWORD>((input.size() + 1) * sizeof(wchar_t)),
-                  static_cast<PBYTE>(output), outputSize, &needed, &status)) {
+                  static_cast<PBYTE>(output ? output : &none), outputSize, &needed, &status)) {
         status = GetLastError();
     }
     if (status != ERROR_SUCCESS) {
@@ -34,20 +29,11 @@ void Xcv(HANDLE xcv, const wchar_t* command, const std::wstring& input, void* ou
     }
 }
 
-} // namespace
-
-void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
-             const std::wstring& what) {
-    DWORD output = 0;
-    Xcv(xcv, command, port, &output, 0, what);
-}
-
 std::wstring MonitorLibrary(const std::wstring& monitor) {
-    zeltools::ScopedPrinter xcv;
-    OpenXcv(xcv, L"XcvMonitor " + monitor);
     wchar_t path[MAX_PATH + 1] = {};
-    Xcv(xcv.Get(), L"MonitorUI", L"", path, sizeof(path) - sizeof(wchar_t),
-        L"monitor " + Quote(monitor) + L" did not name its user interface");
+    SendXcv(L"XcvMonitor " + monitor, L"MonitorUI", L"",
+            L"monitor " + Quote(monitor) + L" did not name its user interface", path,
+            sizeof(path) - sizeof(wchar_t));
     return path;
 }
 

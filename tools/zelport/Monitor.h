@@ -7,19 +7,15 @@
 
 #include <string>
 
-#include "common/Handles.h"
-
 namespace zelport {
 
-// The transceive channel of the monitor or of one port ("XcvMonitor NAME",
-// "XcvPort NAME"), opened for administration as the monitor's own user
-// interface opens it.
-void OpenXcv(zeltools::ScopedPrinter& printer, const std::wstring& object);
-
-// Sends a port command; both the call's failure and the monitor's refusal
-// fail as `what`.
-void SendXcv(HANDLE xcv, const wchar_t* command, const std::wstring& port,
-             const std::wstring& what);
+// Sends a command through the transceive channel of the monitor or of one
+// port (`object` "XcvMonitor NAME" or "XcvPort NAME"), opened for
+// administration as the monitor's own user interface opens it, with `input`
+// (the port's name or none) and room for an answer in `output`. The call's
+// failure and the monitor's refusal fail as `what`.
+void SendXcv(const std::wstring& object, const wchar_t* command, const std::wstring& input,
+             const std::wstring& what, void* output = nullptr, DWORD outputSize = 0);
 
 // The full path of the library that holds the monitor's user interface: the
 // monitor's own answer to "MonitorUI".

@@ -24,19 +24,12 @@ namespace {
 constexpr const wchar_t* kEnvironment = L"Windows x64";
 constexpr const wchar_t* kDllName = L"Brambleworth.Zel.3.PortMon.x64.dll";
 
-bool EndsWithNoCase(const std::wstring& text, const std::wstring& suffix) {
-    return text.size() >= suffix.size() &&
-           CompareStringOrdinal(text.c_str() + text.size() - suffix.size(),
-                                static_cast<int>(suffix.size()), suffix.c_str(),
-                                static_cast<int>(suffix.size()), TRUE) == CSTR_EQUAL;
-}
-
 // A guard rail: what the monitor would take but an administrator should think
 // twice about is refused, with the reason, unless --force was given.
 void RefuseUnlessForced(const Command& command, const std::wstring& problem,
                         const std::wstring& what, unsigned long code, const wchar_t* forced) {
     if (!problem.empty() && !command.force) {
-        throw Failure{what, code, kExitFailed, {problem + L"; --force " + forced}};
+        Fail(what, code, {problem + L"; --force " + forced});
     }
 }
 
@@ -88,35 +81,6 @@ std::wstring AddPortThroughUi(const std::wstring& monitor) {
     return name.Get();
 }
 
-} // namespace
-
-std::wstring PortNameProblem(const std::wstring& name) {
-    if (name.find_first_of(L"\\/") != std::wstring::npos) {
-        return L"a port name with \\ or / makes nested registry keys and puts the port's log "
-               L"into another folder";
-    }
-    if (name.find(L"..") != std::wstring::npos) {
-        return L"a port name with .. can put the port's log outside the temporary folder";
-    }
-    return std::wstring();
-}
-
-std::wstring DispatcherCommandProblem(const std::wstring& command) {
-    // The monitor starts the command line as it stands: an unquoted path with
-    // blanks names another program (C:\Program) or none.
-    size_t end = 0;
-    const std::wstring program = zeltools::CommandProgram(command, end);
-    if (command.empty() || command[0] == L'"' || end == command.size() ||
-        EndsWithNoCase(program, L".exe")) {
-        return std::wstring();
-    }
-    return L"the program \"" + program +
-           L"\" is not an .exe; quote a program path that has blanks "
-           L"(\"\\\"C:\\Program Files\\...\\zel-dispatch.exe\\\" --out DIR\")";
-}
-
-namespace {
-
 // install --ports: each port's key as the monitor's AddPort makes it (the
 // monitor reads its ports from the registry on every call), so that it works
 // while the spooler cannot load the monitor yet; a port there already keeps
@@ -143,7 +107,8 @@ void AddPortKeys(const Command& command) {
         DWORD disposition = 0;
         LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0, nullptr, 0,
                                       KEY_ALL_ACCESS, nullptr, key.Out(), &disposition);
-        if (status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
+        const bool created = disposition == REG_CREATED_NEW_KEY;
+        if (status == ERROR_SUCCESS && created) {
             status = zeltools::SetString(key.Get(), Registry::kDescriptionValue,
                                          Registry::kPortDescription);
         }
@@ -154,36 +119,57 @@ void AddPortKeys(const Command& command) {
         if (status != ERROR_SUCCESS) {
             Fail(L"cannot add port " + Quote(port), static_cast<unsigned long>(status));
         }
-        Out((disposition == REG_CREATED_NEW_KEY ? L"added port " : L"port ") + port +
-            (disposition == REG_CREATED_NEW_KEY ? L"" : L" already exists") +
+        Out((created ? L"added port " + port : L"port " + port + L" already exists") +
             (dispatcher.empty() ? L"" : L"; it dispatches with: " + dispatcher) + L"\n");
     }
 }
 
 } // namespace
 
+std::wstring PortNameProblem(const std::wstring& name) {
+    if (name.find_first_of(L"\\/") != std::wstring::npos) {
+        return L"a port name with \\ or / makes nested registry keys and puts the port's log "
+               L"into another folder";
+    }
+    if (name.find(L"..") != std::wstring::npos) {
+        return L"a port name with .. can put the port's log outside the temporary folder";
+    }
+    return std::wstring();
+}
+
+std::wstring DispatcherCommandProblem(const std::wstring& command) {
+    // The monitor starts the command line as it stands: an unquoted path with
+    // blanks names another program (C:\Program) or none.
+    size_t end = 0;
+    const std::wstring program = zeltools::CommandProgram(command, end);
+    const bool exe =
+        program.size() >= 4 && CompareStringOrdinal(program.c_str() + program.size() - 4, 4,
+                                                    L".exe", 4, TRUE) == CSTR_EQUAL;
+    if (command.empty() || command[0] == L'"' || end == command.size() || exe) {
+        return std::wstring();
+    }
+    return L"the program \"" + program +
+           L"\" is not an .exe; quote a program path that has blanks "
+           L"(\"\\\"C:\\Program Files\\...\\zel-dispatch.exe\\\" --out DIR\")";
+}
+
 int RunInstall(const Command& command) {
-    std::wstring name = Registry::kMonitorName;
-    std::wstring environment = kEnvironment;
+    std::wstring name = Registry::kMonitorName, environment = kEnvironment;
     std::wstring dll = command.dll.empty() ? kDllName : command.dll;
     MONITOR_INFO_2W info{&name[0], &environment[0], &dll[0]};
-    if (!AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
-        DWORD error = GetLastError();
-        if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
-            Out(L"monitor " + Quote(name) + L" is already installed\n");
-            AddPortKeys(command);
-            return kExitOk;
-        }
+    if (AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
+        Out(L"installed monitor " + Quote(name) + L" (" + dll + L")\n");
+    } else if (const DWORD error = GetLastError(); error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
+        Out(L"monitor " + Quote(name) + L" is already installed\n");
+    } else {
         Fail(L"cannot install monitor " + Quote(name) + L" from " + dll, error);
     }
-    Out(L"installed monitor " + Quote(name) + L" (" + dll + L")\n");
     AddPortKeys(command);
     return kExitOk;
 }
 
 int RunUninstall(const Command&) {
-    std::wstring name = Registry::kMonitorName;
-    std::wstring environment = kEnvironment;
+    std::wstring name = Registry::kMonitorName, environment = kEnvironment;
     // The installer's removal relies on this refusal to roll back before it
     // changed anything. The monitor's ports from its own registry keys: the
     // spooler's port list would have to load the monitor to answer.
@@ -210,10 +196,8 @@ int RunAddPort(const Command& command) {
     // The monitor takes any name; the administrator gets a second thought.
     RefuseUnlessForced(command, PortNameProblem(port), L"refusing port name " + Quote(port),
                        ERROR_INVALID_NAME, L"adds it all the same");
-    zeltools::ScopedPrinter xcv;
-    OpenXcv(xcv, L"XcvMonitor " + monitor);
     try {
-        SendXcv(xcv.Get(), L"AddPort", port, L"cannot add port " + Quote(port));
+        SendXcv(L"XcvMonitor " + monitor, L"AddPort", port, L"cannot add port " + Quote(port));
     } catch (const Failure& failure) {
         if (failure.code != ERROR_PRINTER_ALREADY_EXISTS) {
             throw;
@@ -228,9 +212,7 @@ int RunAddPort(const Command& command) {
 int RunDeletePort(const Command& command) {
     const std::wstring& port = command.positional[0];
     RefuseWhilePrinted({port}, L"cannot delete port " + Quote(port), L"it");
-    zeltools::ScopedPrinter xcv;
-    OpenXcv(xcv, L"XcvPort " + port);
-    SendXcv(xcv.Get(), L"DeletePort", port, L"cannot delete port " + Quote(port));
+    SendXcv(L"XcvPort " + port, L"DeletePort", port, L"cannot delete port " + Quote(port));
     Out(L"deleted port " + port + L"\n");
     return kExitOk;
 }
@@ -254,10 +236,8 @@ int RunSetDispatcher(const Command& command) {
         RefuseUnlessForced(command, exists ? L"" : L"no such file",
                            L"refusing print dispatcher program " + Quote(command.program),
                            ERROR_FILE_NOT_FOUND, L"sets it all the same");
-        dispatcher = Quote(command.program);
-        for (const std::wstring& argument : command.programArgs) {
-            dispatcher += L" " + zeltools::QuoteArgument(argument);
-        }
+        dispatcher = Quote(command.program) + (command.programArgs.empty() ? L"" : L" ") +
+                     zeltools::JoinCommandLine(command.programArgs);
     }
     zeltools::ScopedKey key;
     LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PortKeyPath(port).c_str(), 0,

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "common/Files.h"
 #include "common/Spooler.h"
 #include "common/Text.h"
@@ -35,18 +38,15 @@ std::wstring PortLogName(const std::wstring& folder, const std::wstring& port) {
     return folder + L"Brambleworth.Zel.3.PortMon." + port + L".log";
 }
 
-bool IsProblemLine(const std::string& line) {
-    return StartsWith(line, kErrorTag) || StartsWith(line, kWarningTag);
-}
-
 std::vector<std::string> LastLines(const std::vector<std::string>& lines, std::size_t count,
                                    bool problemsOnly) {
     std::vector<std::string> picked;
     for (auto it = lines.rbegin(); it != lines.rend() && picked.size() < count; ++it) {
-        if (!problemsOnly || IsProblemLine(*it)) {
-            picked.insert(picked.begin(), *it);
+        if (!problemsOnly || StartsWith(*it, kErrorTag) || StartsWith(*it, kWarningTag)) {
+            picked.push_back(*it);
         }
     }
+    std::reverse(picked.begin(), picked.end());
     return picked;
 }
 
@@ -63,12 +63,10 @@ std::vector<std::string> ErrorsSinceLastJob(const std::vector<std::string>& line
 }
 
 std::string LastErrorLine(const std::vector<std::string>& lines) {
-    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        if (StartsWith(*it, kErrorTag)) {
-            return *it;
-        }
-    }
-    return std::string();
+    const auto last = std::find_if(lines.rbegin(), lines.rend(), [](const std::string& line) {
+        return StartsWith(line, kErrorTag);
+    });
+    return last == lines.rend() ? std::string() : *last;
 }
 
 std::wstring AdviceFor(const std::string& errorLine, const std::wstring& port) {
@@ -95,26 +93,18 @@ std::wstring AdviceFor(const std::string& errorLine, const std::wstring& port) {
                            L"of the temporary folder"},
     };
     for (const auto& row : kAdvice) {
-        if (errorLine.find(row.origin) == std::string::npos) {
-            continue;
+        if (errorLine.find(row.origin) != std::string::npos) {
+            std::wstring advice = row.advice;
+            const std::size_t at = advice.find(L"PORT");
+            return at == std::wstring::npos ? advice : advice.replace(at, 4, port);
         }
-        std::wstring advice = row.advice;
-        std::size_t at = advice.find(L"PORT");
-        if (at != std::wstring::npos) {
-            advice.replace(at, 4, port);
-        }
-        return advice;
     }
     return std::wstring();
 }
 
 std::wstring FromLatin1(const std::string& text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return wide;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    return std::wstring(bytes, bytes + text.size());
 }
 
 std::wstring PortLogFolder(const std::wstring& dir) {
@@ -169,39 +159,27 @@ int RunLog(const Command& command) {
     const std::wstring path = PortLogName(folder, port);
     ScopedHandle log;
     if (!zeltools::OpenShared(path, log)) {
-        throw Failure{L"cannot open the log of port " + Quote(port) + L" (" + path + L")",
-                      GetLastError(),
-                      kExitFailed,
-                      {L"the monitor writes it once the port has been opened; --dir names "
-                       L"another folder"}};
+        FailLast(L"cannot open the log of port " + Quote(port) + L" (" + path + L")",
+                 {L"the monitor writes it once the port has been opened; --dir names another "
+                  L"folder"});
     }
-    std::string bytes = zeltools::ReadFrom(log, 0);
-    unsigned long long offset = bytes.size();
-    std::vector<std::string> lines = zeltools::SplitLines(bytes);
-    // A line still being written is left for --follow to complete.
-    std::string partial;
-    if (!bytes.empty() && bytes.back() != '\n') {
-        partial = lines.back();
-        lines.pop_back();
-    }
-    for (const std::string& line : LastLines(lines, command.lines, command.errorsOnly)) {
-        Out(FromLatin1(line) + L"\n");
-    }
+    unsigned long long offset = 0;
+    std::string unread; // a line still being written, left for --follow to complete
+    const auto printNewLines = [&](std::size_t count) {
+        const std::string more = zeltools::ReadFrom(log, offset);
+        offset += more.size();
+        unread += more;
+        const std::size_t complete = unread.rfind('\n') + 1; // 0 when there is none
+        for (const std::string& line : LastLines(zeltools::SplitLines(unread.substr(0, complete)),
+                                                 count, command.errorsOnly)) {
+            Out(FromLatin1(line) + L"\n");
+        }
+        unread.erase(0, complete);
+    };
+    printNewLines(command.lines);
     while (command.follow) {
         Sleep(500);
-        std::string more = zeltools::ReadFrom(log, offset);
-        if (more.empty()) {
-            continue;
-        }
-        offset += more.size();
-        more.insert(0, partial);
-        const std::size_t complete = more.rfind('\n') + 1; // 0 when there is none
-        partial = more.substr(complete);
-        for (const std::string& line : zeltools::SplitLines(more.substr(0, complete))) {
-            if (!command.errorsOnly || IsProblemLine(line)) {
-                Out(FromLatin1(line) + L"\n");
-            }
-        }
+        printNewLines(SIZE_MAX);
     }
     return kExitOk;
 }

@@ -23,9 +23,6 @@ std::wstring PortLogFolder(const std::wstring& dir);
 // CreateFileW opens as it opens a plain file.)
 std::wstring PortLogName(const std::wstring& folder, const std::wstring& port);
 
-// The lines the monitor marks as a warning or an error.
-bool IsProblemLine(const std::string& line);
-
 // The last `count` of `lines` (all of them when there are fewer); with
 // `problemsOnly`, the last `count` of the problem lines.
 std::vector<std::string> LastLines(const std::vector<std::string>& lines, std::size_t count,
@@ -35,7 +32,6 @@ std::vector<std::string> LastLines(const std::vector<std::string>& lines, std::s
 // when none does): what went wrong since the port last worked.
 std::vector<std::string> ErrorsSinceLastJob(const std::vector<std::string>& lines);
 
-// The last error line, or empty.
 std::string LastErrorLine(const std::vector<std::string>& lines);
 
 // What an administrator should do about an error line of `port`'s log;

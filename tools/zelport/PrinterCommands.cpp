@@ -45,13 +45,10 @@ int RunAddPrinter(const Command& command) {
             Fail(what, error);
         }
         if (!zeltools::RunningUnderWine()) {
-            throw Failure{what,
-                          error,
-                          kExitFailed,
-                          {L"install the driver first, for example in PowerShell: "
-                           L"Add-PrinterDriver -Name " +
-                           Quote(driver) +
-                           L" (or Print Management, Drivers); --driver names an installed one"}};
+            Fail(what, error,
+                 {L"install the driver first, for example in PowerShell: Add-PrinterDriver -Name " +
+                  Quote(driver) +
+                  L" (or Print Management, Drivers); --driver names an installed one"});
         }
         // A fresh Wine prefix has no driver at all.
         if (!zeltools::InstallWinePostScriptDriver(driver) &&

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -38,8 +39,8 @@ struct PortState {
     std::wstring log; // the log's path
     bool logWritten = false;
     unsigned long long logSize = 0;
-    std::wstring logTime;                  // last written, UTC
-    std::vector<std::string> recentErrors; // since the port's last completed job
+    std::wstring logTime;                   // last written, UTC
+    std::vector<std::wstring> recentErrors; // since the port's last completed job
 };
 
 bool ProgramExists(const std::wstring& program) {
@@ -95,7 +96,10 @@ PortState ReadPort(const std::wstring& port, const std::wstring& logFolder,
             FileTimeToSystemTime(&written, &utc)) {
             state.logTime = zeltools::IsoTime(utc);
         }
-        state.recentErrors = ErrorsSinceLastJob(zeltools::SplitLines(zeltools::ReadFrom(log, 0)));
+        for (const std::string& line :
+             ErrorsSinceLastJob(zeltools::SplitLines(zeltools::ReadFrom(log, 0)))) {
+            state.recentErrors.push_back(FromLatin1(line));
+        }
     }
     return state;
 }
@@ -123,35 +127,36 @@ void WriteText(const PortState& port) {
             (port.logTime.empty() ? L"(unknown)" : port.logTime) + L"\n";
     text += L"  errors since the last completed job:" +
             std::wstring(port.recentErrors.empty() ? L" (none)" : L"") + L"\n";
-    for (const std::string& line : port.recentErrors) {
-        text += L"    " + FromLatin1(line) + L"\n";
+    for (const std::wstring& line : port.recentErrors) {
+        text += L"    " + line + L"\n";
     }
     Out(text);
 }
 
+// Scripts read an empty text as null.
+Json TextOrNull(const std::wstring& value) {
+    return value.empty() ? Json() : Json(ToUtf8(value));
+}
+
+Json TextList(const std::vector<std::wstring>& items) {
+    std::vector<std::string> utf8(items.size());
+    std::transform(items.begin(), items.end(), utf8.begin(), ToUtf8);
+    return utf8;
+}
+
 Json ToJson(const PortState& port) {
-    Json printers = Json::array(), errors = Json::array();
-    for (const std::wstring& printer : port.printers) {
-        printers.push_back(ToUtf8(printer));
-    }
-    for (const std::string& line : port.recentErrors) {
-        errors.push_back(ToUtf8(FromLatin1(line)));
-    }
-    const auto text = [](const std::wstring& value) {
-        return value.empty() ? Json() : Json(ToUtf8(value));
-    };
     return {{"name", ToUtf8(port.name)},
             {"exists", port.exists},
-            {"description", text(port.description)},
-            {"dispatcher", text(port.dispatcher)},
-            {"program", text(port.program)},
+            {"description", TextOrNull(port.description)},
+            {"dispatcher", TextOrNull(port.dispatcher)},
+            {"program", TextOrNull(port.program)},
             {"programFound", port.programFound},
-            {"printers", printers},
+            {"printers", TextList(port.printers)},
             {"log",
              {{"path", ToUtf8(port.log)},
               {"size", port.logWritten ? Json(port.logSize) : Json()},
-              {"lastWrite", text(port.logTime)}}},
-            {"recentErrors", errors}};
+              {"lastWrite", TextOrNull(port.logTime)}}},
+            {"recentErrors", TextList(port.recentErrors)}};
 }
 
 void WriteJson(const Json& json) {
@@ -161,18 +166,13 @@ void WriteJson(const Json& json) {
 // The registered monitor's library as the spooler names it, empty when it is
 // not registered; false with the last error set when the spooler cannot say.
 bool RegisteredMonitorDll(std::wstring& dll) {
-    std::vector<BYTE> buffer;
-    DWORD count = 0;
-    const auto list = [](BYTE* data, DWORD size, DWORD* needed, DWORD* returned) {
-        return EnumMonitorsW(nullptr, 2, data, size, needed, returned);
-    };
-    if (!zeltools::SpoolerList(list, buffer, count)) {
+    zeltools::SpoolerListing<MONITOR_INFO_2W> monitors;
+    if (!monitors.Fill(EnumMonitorsW, nullptr, 2)) {
         return false;
     }
-    const auto* monitors = reinterpret_cast<const MONITOR_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i) {
-        if (monitors[i].pName && std::wstring(monitors[i].pName) == Registry::kMonitorName) {
-            dll = monitors[i].pDLLName ? monitors[i].pDLLName : L"?";
+    for (const MONITOR_INFO_2W& monitor : monitors) {
+        if (monitor.pName && std::wstring(monitor.pName) == Registry::kMonitorName) {
+            dll = monitor.pDLLName ? monitor.pDLLName : L"?";
         }
     }
     return true;
@@ -262,9 +262,9 @@ int RunStatus(const Command& command) {
         json["spooler"] = "running";
         json["monitor"] = {{"name", ToUtf8(monitor)},
                            {"registered", !dll.empty()},
-                           {"dll", dll.empty() ? Json() : Json(ToUtf8(dll))},
-                           {"library", library.empty() ? Json() : Json(ToUtf8(library))},
-                           {"version", version.empty() ? Json() : Json(ToUtf8(version))}};
+                           {"dll", TextOrNull(dll)},
+                           {"library", TextOrNull(library)},
+                           {"version", TextOrNull(version)}};
         const std::wstring folder = PortLogFolder(command.dir);
         json["ports"] = Json::array();
         for (const std::wstring& port :
@@ -279,11 +279,10 @@ int RunStatus(const Command& command) {
             }
         }
     }
-    json["problems"] = Json::array();
     for (const std::wstring& problem : problems) {
         Err(L"zelport: " + problem + L"\n");
-        json["problems"].push_back(ToUtf8(problem));
     }
+    json["problems"] = TextList(problems);
     if (command.json) {
         WriteJson(json);
     }
