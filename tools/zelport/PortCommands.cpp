@@ -84,7 +84,8 @@ std::wstring AddPortThroughUi(const std::wstring& monitor) {
 // install --ports: each port's key as the monitor's AddPort makes it (the
 // monitor reads its ports from the registry on every call), so that it works
 // while the spooler cannot load the monitor yet; a port there already keeps
-// its settings.
+// its settings. Written before the monitor is registered: the spooler learns
+// a new monitor's ports when it first loads it.
 void AddPortKeys(const Command& command) {
     std::wstring dispatcher;
     if (!command.jobs.empty()) {
@@ -157,6 +158,7 @@ int RunInstall(const Command& command) {
     std::wstring name = Registry::kMonitorName, environment = kEnvironment;
     std::wstring dll = command.dll.empty() ? kDllName : command.dll;
     MONITOR_INFO_2W info{&name[0], &environment[0], &dll[0]};
+    AddPortKeys(command);
     if (AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
         Out(L"installed monitor " + Quote(name) + L" (" + dll + L")\n");
     } else if (const DWORD error = GetLastError(); error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
@@ -164,7 +166,6 @@ int RunInstall(const Command& command) {
     } else {
         Fail(L"cannot install monitor " + Quote(name) + L" from " + dll, error);
     }
-    AddPortKeys(command);
     return kExitOk;
 }
 
