@@ -3,12 +3,16 @@
 #include "bench/Bench.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "common/Spooler.h"
 #include "common/Wine.h"
 #include "harness/PortSupport.h"
+#include "harness/SpoolerHarness.h"
+#include "registry/RegistryLayout.h"
 
 // After windows.h, which Bench.h brings in.
 #include <psapi.h>
@@ -75,31 +79,9 @@ bool FileHoldsStream(const std::wstring& path, std::uint64_t start, std::uint64_
 }
 
 namespace {
+namespace Layout = Brambleworth::Zel::Registry;
 const wchar_t* const kDriver = L"Zel Bench PostScript";
-}
-
-RawPrinter::RawPrinter(const std::wstring& name, const std::wstring& port) : name_(name) {
-    // Any listing has the spooler load the monitor, whose host then routes
-    // ports written straight into the registry.
-    std::vector<zeltools::SpoolerPort> ports;
-    zeltools::ListSpoolerPorts(ports);
-    std::wstring printerName = name;
-    PRINTER_DEFAULTSW all{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    if (OpenPrinterW(&printerName[0], printer_.Out(), &all)) {
-        DeletePrinter(printer_.Get());
-        printer_.Reset();
-    }
-    if (zeltools::InstallWinePostScriptDriver(kDriver) ||
-        GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
-        zeltools::AddRawPrinter(name, port, kDriver, printer_);
-    }
-}
-
-RawPrinter::~RawPrinter() {
-    if (printer_.Get()) {
-        DeletePrinter(printer_.Get());
-    }
-}
+} // namespace
 
 std::uint64_t StreamStart(int job) {
     return static_cast<std::uint64_t>(job) * 7919;
@@ -109,6 +91,102 @@ std::wstring JobId(int job) {
     wchar_t id[17];
     swprintf(id, 17, L"0BE4C40C%08X", static_cast<unsigned>(job));
     return id;
+}
+
+SolicitedKey::SolicitedKey(const std::wstring& id, const std::wstring& directory)
+    : ScopedJobKey(id) {
+    zeltest::SetString(HKEY_CURRENT_USER, Path(), Layout::kTempDirPathValue, directory);
+}
+
+bool SolicitedKey::PSFile(std::wstring& path) const {
+    return zeltest::ReadString(HKEY_CURRENT_USER, Path(), Layout::kPSFilePathValue, path);
+}
+
+bool SolicitedKey::Captured(std::wstring& path) const {
+    DWORD error = zeltest::kPoison;
+    return PSFile(path) &&
+           zeltest::ReadDword(HKEY_CURRENT_USER, Path(), Layout::kErrorCodeValue, error) &&
+           error == 0;
+}
+
+SpoolerRun::SpoolerRun(const std::wstring& directory)
+    : directory_(directory), dispatched_(directory + L"dispatched\\") {
+    CreateDirectoryW(directory_.c_str(), nullptr);
+    CreateDirectoryW(dispatched_.c_str(), nullptr);
+}
+
+SpoolerRun::~SpoolerRun() {
+    for (const auto& printer : printers_) {
+        if (printer->Valid()) {
+            DeletePrinter(printer->Get());
+        }
+    }
+    printers_.clear();
+    for (const std::wstring& port : portNames_) {
+        zeltest::DeletePortLog(port);
+    }
+    for (const wchar_t* pattern : {L"*.ps", L"*.json"}) {
+        DeleteFiles(dispatched_, pattern);
+    }
+    for (const wchar_t* pattern : {L"ps*.tmp", L"*.prn", L"*.txt", L"dispatch.log"}) {
+        DeleteFiles(directory_, pattern);
+    }
+    RemoveDirectoryW(dispatched_.c_str());
+    RemoveDirectoryW(directory_.c_str());
+}
+
+void SpoolerRun::AddPort(const std::wstring& port, const std::wstring& dispatcher) {
+    ports_.Add(port);
+    portNames_.push_back(port);
+    zeltest::DeletePortLog(port);
+    zeltest::SetString(
+        HKEY_LOCAL_MACHINE, zeltest::PortKeyPath(port), Layout::kPrintDispatcherFilePathValue,
+        !dispatcher.empty() ? dispatcher
+                            : L"\"" + zeltest::ProgramDirectory() + L"zel-dispatch.exe\" --out \"" +
+                                  dispatched_.substr(0, dispatched_.size() - 1) + L"\" --log \"" +
+                                  directory_ + L"dispatch.log\"");
+}
+
+bool SpoolerRun::AddPrinter(const std::wstring& name, const std::wstring& port) {
+    // Any listing has the spooler load the monitor, whose host then routes
+    // ports written straight into the registry.
+    std::vector<zeltools::SpoolerPort> ports;
+    zeltools::ListSpoolerPorts(ports);
+    printers_.push_back(std::make_unique<zeltools::ScopedPrinter>());
+    zeltools::ScopedPrinter& printer = *printers_.back();
+    // A printer of that name left behind by an interrupted run.
+    std::wstring printerName = name;
+    PRINTER_DEFAULTSW all{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (OpenPrinterW(&printerName[0], printer.Out(), &all)) {
+        DeletePrinter(printer.Get());
+        printer.Reset();
+    }
+    return (zeltools::InstallWinePostScriptDriver(kDriver) ||
+            GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) &&
+           zeltools::AddRawPrinter(name, port, kDriver, printer);
+}
+
+bool SpoolerRun::Arrived(const SolicitedKey* key, const std::wstring& document, int job,
+                         std::uint64_t bytes) const {
+    std::wstring path = dispatched_ + document + L".ps";
+    const bool whole =
+        (!key || key->Captured(path)) && FileHoldsStream(path, StreamStart(job), bytes);
+    DeleteFileW(path.c_str());
+    DeleteFileW((dispatched_ + document + L".json").c_str());
+    return whole;
+}
+
+void ForJobs(int threads, int from, int to, const std::function<void(int job)>& job) {
+    std::atomic<int> next{from};
+    std::vector<std::unique_ptr<zeltest::TestThread>> running;
+    for (int thread = 0; thread < threads; ++thread) {
+        running.push_back(std::make_unique<zeltest::TestThread>([&] {
+            for (int n; (n = next++) < to;) {
+                job(n);
+            }
+        }));
+    }
+    running.clear(); // joins them
 }
 
 bool PrintJob(const std::wstring& printer, const std::wstring& document, int job,
@@ -148,13 +226,11 @@ std::wstring BenchDirectory() {
 
 int DeleteFiles(const std::wstring& directory, const wchar_t* pattern) {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((directory + pattern).c_str(), &found);
+    const zeltools::Owned<HANDLE, &FindClose> search(
+        FindFirstFileW((directory + pattern).c_str(), &found));
     int deleted = 0;
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+    for (bool more = search.Valid(); more; more = FindNextFileW(search.Get(), &found)) {
         deleted += DeleteFileW((directory + found.cFileName).c_str()) != FALSE;
-    }
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
     }
     return deleted;
 }
@@ -164,7 +240,8 @@ std::uint64_t PrivateBytes() {
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                          sizeof counters);
-    // Windows reports the same commit charge in both fields; Wine fills only the older one.
+    // Windows reports the same commit charge in both fields; Wine fills only the
+    // older one.
     return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 

@@ -9,10 +9,13 @@
 #include <winsplp.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/Handles.h"
+#include "harness/TestRegistry.h"
 
 namespace zeltest {
 class SpoolerHarness;
@@ -44,35 +47,60 @@ const std::uint8_t* Stream(std::uint64_t offset);
 // Whether the file holds exactly `size` bytes of the stream from `start` on.
 bool FileHoldsStream(const std::wstring& path, std::uint64_t start, std::uint64_t size);
 
-// A printer that takes RAW jobs on `port`, with Wine's PostScript driver
-// installed first when missing; a printer of that name left behind by an
-// interrupted run is deleted first. It is deleted again at the end.
-class RawPrinter {
-public:
-    RawPrinter(const std::wstring& name, const std::wstring& port);
-    ~RawPrinter();
-    RawPrinter(const RawPrinter&) = delete;
-    RawPrinter& operator=(const RawPrinter&) = delete;
-    // False when it could not be added; the last error then says why.
-    bool Ready() const { return printer_.Get() != nullptr; }
-    const std::wstring& Name() const { return name_; }
-
-private:
-    std::wstring name_;
-    zeltools::ScopedPrinter printer_;
-};
-
 // Job n of a spooler run: its data starts at its own place in the stream, so
 // that a job filed under another job's name shows, and its job key has an
 // identifier of its own.
 std::uint64_t StreamStart(int job);
 std::wstring JobId(int job);
+
 // Job n as one RAW job of `bytes` to `printer` (into `outputFile` when given),
 // written in pieces of kPiece as an application writes a large job; true when
 // the spooler accepted it.
 constexpr std::uint32_t kPiece = 64 * kKiB;
 bool PrintJob(const std::wstring& printer, const std::wstring& document, int job,
               std::uint64_t bytes, const std::wstring& outputFile = std::wstring());
+
+// The job key of a solicited job, which asks for its PS file in `directory`.
+struct SolicitedKey : zeltest::ScopedJobKey {
+    SolicitedKey(const std::wstring& id, const std::wstring& directory);
+    // The PS file the monitor named; false when it named none.
+    bool PSFile(std::wstring& path) const;
+    // Whether the monitor named a PS file and recorded no error.
+    bool Captured(std::wstring& path) const;
+};
+
+// What a run through Wine's spooler sets up: a directory of its own with
+// "dispatched\\" in it, ports of the monitor's and printers that take RAW jobs
+// on them. All of it goes at the end, with what the jobs left behind.
+class SpoolerRun {
+public:
+    explicit SpoolerRun(const std::wstring& directory);
+    ~SpoolerRun();
+    SpoolerRun(const SpoolerRun&) = delete;
+    SpoolerRun& operator=(const SpoolerRun&) = delete;
+    const std::wstring& Directory() const { return directory_; }
+    // A port whose jobs go to `dispatcher`, by default zel-dispatch filing
+    // them in "dispatched\\".
+    void AddPort(const std::wstring& port, const std::wstring& dispatcher = std::wstring());
+    // False when it could not be added; the last error then says why.
+    bool AddPrinter(const std::wstring& name, const std::wstring& port);
+    // Whether job `job` arrived whole: `bytes` of its stream in the PS file
+    // that `key` names or, without a key, in the file zel-dispatch made of
+    // `document`. Its files go.
+    bool Arrived(const SolicitedKey* key, const std::wstring& document, int job,
+                 std::uint64_t bytes) const;
+
+private:
+    std::wstring directory_;
+    std::wstring dispatched_;
+    std::vector<std::wstring> portNames_;
+    zeltest::ScopedPorts ports_;
+    std::vector<std::unique_ptr<zeltools::ScopedPrinter>> printers_;
+};
+
+// Jobs [from, to) handed out in order to `threads` threads of this process:
+// Wine mixes up jobs that several processes print at once.
+void ForJobs(int threads, int from, int to, const std::function<void(int job)>& job);
 
 struct Options {
     int repetitions = 9;

@@ -71,30 +71,18 @@ public:
     double Run(Variant variant, std::uint64_t bytes, std::uint32_t chunk) {
         const std::wstring log = variant == kMonitor ? zeltest::PortLogPath(kPort) : floorLog_;
         DeleteFileW(log.c_str());
-        zeltest::ScopedJobKey jobKey(kJobId);
-        zeltest::SetString(HKEY_CURRENT_USER, jobKey.Path(), Layout::kTempDirPathValue, directory_);
-        wchar_t path[MAX_PATH + 1] = {};
+        const SolicitedKey key(kJobId, directory_);
+        std::wstring path;
         double seconds = 0;
-        bool ok = variant == kMonitor ? Monitor(bytes, chunk, seconds)
+        bool ok = variant == kMonitor ? Monitor(bytes, chunk, seconds) && key.Captured(path)
                                       : Reference(variant, bytes, chunk, path, seconds);
-        if (variant == kMonitor) {
-            std::wstring named;
-            DWORD error = zeltest::kPoison;
-            ok = ok &&
-                 zeltest::ReadString(HKEY_CURRENT_USER, jobKey.Path(), Layout::kPSFilePathValue,
-                                     named) &&
-                 zeltest::ReadDword(HKEY_CURRENT_USER, jobKey.Path(), Layout::kErrorCodeValue,
-                                    error) &&
-                 error == 0;
-            lstrcpynW(path, named.c_str(), MAX_PATH);
-        }
         const bool logged = variant == kRaw || LogHasTwoLinesPerChunk(zeltest::ReadFileBytes(log),
                                                                       (bytes + chunk - 1) / chunk);
         ok = results_.Check(ok && FileHoldsStream(path, 0, bytes) && logged,
                             std::string("capture: the ") + kVariantNames[variant] + " run at " +
                                 ChunkLabel(chunk) +
                                 " did not write the whole stream and its log lines");
-        DeleteFileW(path);
+        DeleteFileW(path.c_str());
         return ok ? seconds : -1.0;
     }
 
@@ -130,12 +118,13 @@ private:
     // raw: the same chunks into a file made the same way (GetTempFileNameW,
     // _wfopen "wbN"): the physical limit. floor: the same plus the two flushed
     // lines per chunk that WritePort must log: the least the design allows.
-    bool Reference(Variant variant, std::uint64_t bytes, std::uint32_t chunk, wchar_t* path,
+    bool Reference(Variant variant, std::uint64_t bytes, std::uint32_t chunk, std::wstring& path,
                    double& seconds) {
         Stopwatch clock;
         std::FILE* log = variant == kFloor ? _wfopen(floorLog_.c_str(), L"a") : nullptr;
+        wchar_t name[MAX_PATH + 1] = {};
         std::FILE* file =
-            GetTempFileNameW(directory_.c_str(), L"ps", 0, path) ? _wfopen(path, L"wbN") : nullptr;
+            GetTempFileNameW(directory_.c_str(), L"ps", 0, name) ? _wfopen(name, L"wbN") : nullptr;
         const auto line = [&](const char* text) {
             return !log || (std::fputs(text, log) >= 0 && std::fflush(log) == 0);
         };
@@ -148,6 +137,7 @@ private:
         ok = file && std::fclose(file) == 0 && ok;
         ok = (!log || std::fclose(log) == 0) && ok;
         seconds = clock.Seconds();
+        path = name;
         return ok;
     }
 
@@ -227,9 +217,7 @@ void RunMemory(const zeltest::SpoolerHarness& host, Results& results) {
         names.push_back(L"ZEL_BENCH_MEM_" + std::to_wstring(i));
     }
     zeltest::ScopedPorts ports(names);
-    zeltest::ScopedJobKey jobKey(kJobId);
-    zeltest::SetString(HKEY_CURRENT_USER, jobKey.Path(), Layout::kTempDirPathValue,
-                       BenchDirectory());
+    const SolicitedKey key(kJobId, BenchDirectory());
     const MONITOR2& table = host.Monitor();
 
     const std::uint64_t before = PrivateBytes();

@@ -103,20 +103,17 @@ int main(int argc, char** argv) {
         results.failures.push_back(std::string("aborted: ") + error.what());
     }
 
-    for (const std::string& row : results.rows) {
-        std::printf("%s\n", row.c_str());
-    }
-    std::printf("\nsummary\n");
-    for (const std::string& line : results.summary) {
-        std::printf("%s\n", line.c_str());
-    }
-    std::printf("\ngoals\n");
-    for (const std::string& goal : results.goals) {
-        std::printf("  %s\n", goal.c_str());
-    }
-    for (const std::string& failure : results.failures) {
-        std::printf("FAILED: %s\n", failure.c_str());
-    }
+    const auto print = [](const char* heading, const char* prefix,
+                          const std::vector<std::string>& lines) {
+        std::printf("%s", heading);
+        for (const std::string& line : lines) {
+            std::printf("%s%s\n", prefix, line.c_str());
+        }
+    };
+    print("", "", results.rows);
+    print("\nsummary\n", "", results.summary);
+    print("\ngoals\n", "  ", results.goals);
+    print("", "FAILED: ", results.failures);
     std::fflush(stdout);
     return results.failures.empty() ? 0 : 1;
 }

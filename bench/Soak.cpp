@@ -16,14 +16,11 @@
 #include "common/Text.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
-#include "harness/TestRegistry.h"
-#include "registry/RegistryLayout.h"
+#include "harness/TestDispatcher.h"
 
 namespace zelbench {
 
 namespace {
-
-namespace Layout = Brambleworth::Zel::Registry;
 
 constexpr int kThreads = 4;
 constexpr int kPorts = 3;
@@ -117,60 +114,24 @@ bool Abandon(const std::wstring& port, const std::wstring& document, int job, st
 
 class Soak {
 public:
-    Soak() : directory_(BenchDirectory() + L"soak\\"), dispatched_(directory_ + L"dispatched\\") {
-        CreateDirectoryW(directory_.c_str(), nullptr);
-        CreateDirectoryW(dispatched_.c_str(), nullptr);
-        const std::wstring programs = zeltest::ProgramDirectory();
+    Soak() {
         for (int port = 0; port < kPorts; ++port) {
-            ports_.Add(kPortNames[port]);
-            zeltest::DeletePortLog(kPortNames[port]);
-            zeltest::SetString(HKEY_LOCAL_MACHINE, zeltest::PortKeyPath(kPortNames[port]),
-                               Layout::kPrintDispatcherFilePathValue,
-                               port == kFailingPort
-                                   ? L"\"" + programs + L"test-dispatcher.exe\" \"" + directory_ +
-                                         L"failing.txt\" " + std::to_wstring(kDispatcherExit) +
-                                         L" 0"
-                                   : L"\"" + programs + L"zel-dispatch.exe\" --out \"" +
-                                         dispatched_.substr(0, dispatched_.size() - 1) +
-                                         L"\" --log \"" + directory_ + L"dispatch.log\"");
+            run_.AddPort(
+                kPortNames[port],
+                port == kFailingPort
+                    ? zeltest::DispatcherCommand(run_.Directory() + L"failing.txt", kDispatcherExit)
+                    : std::wstring());
         }
         for (int port = 0; port < kPorts; ++port) {
-            printers_.push_back(
-                std::make_unique<RawPrinter>(kPrinterNames[port], kPortNames[port]));
-        }
-    }
-    ~Soak() {
-        printers_.clear();
-        for (const wchar_t* pattern : {L"*.ps", L"*.json"}) {
-            DeleteFiles(dispatched_, pattern);
-        }
-        for (const wchar_t* pattern : {L"ps*.tmp", L"*.txt", L"dispatch.log"}) {
-            DeleteFiles(directory_, pattern);
-        }
-        RemoveDirectoryW(dispatched_.c_str());
-        RemoveDirectoryW(directory_.c_str());
-        for (const wchar_t* port : kPortNames) {
-            zeltest::DeletePortLog(port);
+            ready_ = run_.AddPrinter(kPrinterNames[port], kPortNames[port]) && ready_;
         }
     }
 
-    bool Ready() const {
-        return std::all_of(printers_.begin(), printers_.end(),
-                           [](const auto& printer) { return printer->Ready(); });
-    }
+    bool Ready() const { return ready_; }
 
     // Jobs [from, to) from kThreads threads.
     void Run(int from, int to) {
-        std::atomic<int> next{from};
-        const auto work = [&] {
-            for (int job; (job = next++) < to;) {
-                done_[FateOf(job)] += Job(job);
-            }
-        };
-        std::vector<std::unique_ptr<zeltest::TestThread>> threads;
-        for (int thread = 0; thread < kThreads; ++thread) {
-            threads.push_back(std::make_unique<zeltest::TestThread>(work));
-        }
+        ForJobs(kThreads, from, to, [&](int job) { done_[FateOf(job)] += Job(job); });
     }
 
     // Each dispatcher failure left one error line in its port's log, and no
@@ -197,7 +158,7 @@ public:
                                                   " logged " + std::to_string(errors) +
                                                   " errors, not " + std::to_string(expected));
         }
-        const int leftovers = DeleteFiles(directory_, L"ps*.tmp");
+        const int leftovers = DeleteFiles(run_.Directory(), L"ps*.tmp");
         results.Check(leftovers == planned[kAbandoned], "soak: " + std::to_string(leftovers) +
                                                             " PS files left, not one for each of " +
                                                             std::to_string(planned[kAbandoned]) +
@@ -219,41 +180,23 @@ private:
         const int port = fate == kDispatched      ? job % 2
                          : fate == kDispatchFails ? kFailingPort
                                                   : job % kPorts;
-        std::unique_ptr<zeltest::ScopedJobKey> key;
+        std::unique_ptr<SolicitedKey> key;
         std::wstring document = L"zel soak " + std::to_wstring(job);
         if (fate == kSolicited || fate == kAbandoned) {
-            key = std::make_unique<zeltest::ScopedJobKey>(JobId(job));
-            zeltest::SetString(HKEY_CURRENT_USER, key->Path(), Layout::kTempDirPathValue,
-                               directory_);
+            key = std::make_unique<SolicitedKey>(JobId(job), run_.Directory());
             document = L"Zel soak #%" + JobId(job) + L"#%";
         }
         if (fate == kAbandoned) {
             std::wstring path;
-            return Abandon(kPortNames[port], document, job, size) &&
-                   !zeltest::ReadString(HKEY_CURRENT_USER, key->Path(), Layout::kPSFilePathValue,
-                                        path);
+            return Abandon(kPortNames[port], document, job, size) && !key->PSFile(path);
         }
-        const bool printed = PrintJob(printers_[port]->Name(), document, job, size);
-        if (fate == kDispatchFails) {
-            return !printed;
-        }
-        std::wstring path = dispatched_ + document + L".ps";
-        DWORD error = fate == kSolicited ? zeltest::kPoison : 0;
-        if (fate == kSolicited) {
-            zeltest::ReadString(HKEY_CURRENT_USER, key->Path(), Layout::kPSFilePathValue, path);
-            zeltest::ReadDword(HKEY_CURRENT_USER, key->Path(), Layout::kErrorCodeValue, error);
-        } else {
-            DeleteFileW((dispatched_ + document + L".json").c_str());
-        }
-        const bool whole = FileHoldsStream(path, StreamStart(job), size);
-        DeleteFileW(path.c_str());
-        return printed && error == 0 && whole;
+        const bool printed = PrintJob(kPrinterNames[port], document, job, size);
+        return fate == kDispatchFails ? !printed
+                                      : run_.Arrived(key.get(), document, job, size) && printed;
     }
 
-    std::wstring directory_;
-    std::wstring dispatched_;
-    zeltest::ScopedPorts ports_;
-    std::vector<std::unique_ptr<RawPrinter>> printers_;
+    SpoolerRun run_{BenchDirectory() + L"soak\\"};
+    bool ready_ = true;
     std::atomic<int> done_[kFates] = {};
 };
 

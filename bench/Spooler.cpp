@@ -3,7 +3,8 @@
 // printer on one of the monitor's ports, solicited (the job key takes the PS
 // file, nothing is started) and unsolicited (the monitor starts zel-dispatch,
 // which files the job, and waits for it), against a printer on Wine's FILE:
-// port with an output file per job: the print-to-file a user would pick instead.
+// port with an output file per job: the print-to-file a user would pick
+// instead.
 
 #include <atomic>
 #include <memory>
@@ -13,14 +14,10 @@
 #include "common/Text.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
-#include "harness/TestRegistry.h"
-#include "registry/RegistryLayout.h"
 
 namespace zelbench {
 
 namespace {
-
-namespace Layout = Brambleworth::Zel::Registry;
 
 const wchar_t* const kPort = L"ZEL_BENCH_SPOOLER";
 constexpr int kThreads = 2;
@@ -31,102 +28,58 @@ const char* const kKindNames[kKinds] = {"solicited", "unsolicited", "file port"}
 const wchar_t* const kZelPrinter = L"Zel Bench Spooler";
 const wchar_t* const kFilePrinter = L"Zel Bench File";
 
-class SpoolerBench {
-public:
-    SpoolerBench()
-        : directory_(BenchDirectory()), dispatched_(directory_ + L"dispatched\\"),
-          printed_(directory_ + L"printed\\"), ports_({kPort}), zel_(kZelPrinter, kPort),
-          file_(kFilePrinter, L"FILE:") {
-        CreateDirectoryW(dispatched_.c_str(), nullptr);
-        CreateDirectoryW(printed_.c_str(), nullptr);
-        zeltest::SetString(HKEY_LOCAL_MACHINE, zeltest::PortKeyPath(kPort),
-                           Layout::kPrintDispatcherFilePathValue,
-                           L"\"" + zeltest::ProgramDirectory() + L"zel-dispatch.exe\" --out \"" +
-                               dispatched_.substr(0, dispatched_.size() - 1) + L"\" --log \"" +
-                               directory_ + L"dispatch.log\"");
-    }
-    ~SpoolerBench() {
-        DeleteFiles(directory_, L"dispatch.log");
-        RemoveDirectoryW(dispatched_.c_str());
-        RemoveDirectoryW(printed_.c_str());
-        zeltest::DeletePortLog(kPort);
-    }
+std::wstring Document(int job) {
+    return L"zel bench " + std::to_wstring(job);
+}
 
-    bool Ready() const { return zel_.Ready() && file_.Ready(); }
+// Wine's FILE: port writes each job to the output file it is printed with.
+std::wstring OutputFile(const SpoolerRun& run, int job) {
+    return run.Directory() + L"job " + std::to_wstring(job) + L".prn";
+}
 
-    // `jobs` jobs of one kind from kThreads threads; the wall time from the
-    // first job's start to the last one's end, or a negative number when a job
-    // failed or its bytes did not arrive where they belong.
-    double Batch(Kind kind, int jobs, std::uint64_t bytes, Results& results) {
-        std::vector<std::unique_ptr<zeltest::ScopedJobKey>> keys;
-        for (int job = 0; kind == kSolicited && job < jobs; ++job) {
-            keys.push_back(std::make_unique<zeltest::ScopedJobKey>(JobId(job)));
-            zeltest::SetString(HKEY_CURRENT_USER, keys.back()->Path(), Layout::kTempDirPathValue,
-                               directory_);
-        }
-        std::atomic<int> next{0};
-        std::atomic<int> failed{0};
-        const auto print = [&] {
-            for (int job; (job = next++) < jobs;) {
-                const bool ok =
-                    kind == kFile
-                        ? PrintJob(kFilePrinter, Document(job), job, bytes, OutputFile(job))
+// `jobs` jobs of one kind from kThreads threads; the wall time from the first
+// job's start to the last one's end, or a negative number when a job failed or
+// its bytes did not arrive where they belong.
+double Batch(const SpoolerRun& run, Kind kind, int jobs, std::uint64_t bytes, Results& results) {
+    std::vector<std::unique_ptr<SolicitedKey>> keys;
+    for (int job = 0; kind == kSolicited && job < jobs; ++job) {
+        keys.push_back(std::make_unique<SolicitedKey>(JobId(job), run.Directory()));
+    }
+    std::atomic<int> failed{0};
+    Stopwatch clock;
+    ForJobs(kThreads, 0, jobs, [&](int job) {
+        failed += !(kind == kFile
+                        ? PrintJob(kFilePrinter, Document(job), job, bytes, OutputFile(run, job))
                         : PrintJob(kZelPrinter,
                                    kind == kSolicited ? L"Zel bench #%" + JobId(job) + L"#%"
                                                       : Document(job),
+                                   job, bytes));
+    });
+    const double seconds = clock.Seconds();
+    int arrived = 0;
+    for (int job = 0; job < jobs; ++job) {
+        if (kind == kFile) {
+            arrived += FileHoldsStream(OutputFile(run, job), StreamStart(job), bytes);
+            DeleteFileW(OutputFile(run, job).c_str());
+        } else {
+            arrived += run.Arrived(kind == kSolicited ? keys[job].get() : nullptr, Document(job),
                                    job, bytes);
-                failed += !ok;
-            }
-        };
-        Stopwatch clock;
-        {
-            // Threads of one process: Wine mixes up jobs printed at once from
-            // different processes.
-            std::vector<std::unique_ptr<zeltest::TestThread>> threads;
-            for (int thread = 0; thread < kThreads; ++thread) {
-                threads.push_back(std::make_unique<zeltest::TestThread>(print));
-            }
-        } // joined as they go
-        const double seconds = clock.Seconds();
-        int arrived = 0;
-        for (int job = 0; job < jobs; ++job) {
-            std::wstring path =
-                kind == kFile ? OutputFile(job) : dispatched_ + Document(job) + L".ps";
-            if (kind == kSolicited) {
-                zeltest::ReadString(HKEY_CURRENT_USER, keys[job]->Path(), Layout::kPSFilePathValue,
-                                    path);
-            }
-            arrived += FileHoldsStream(path, StreamStart(job), bytes);
-            DeleteFileW(path.c_str());
         }
-        DeleteFiles(dispatched_, L"*.json");
-        const bool ok =
-            results.Check(failed == 0 && arrived == jobs,
-                          std::string("spooler: ") + kKindNames[kind] + ": " +
-                              std::to_string(failed) + " jobs failed, " + std::to_string(arrived) +
-                              " of " + std::to_string(jobs) + " arrived whole");
-        return ok ? seconds : -1.0;
     }
-
-private:
-    static std::wstring Document(int job) { return L"zel bench " + std::to_wstring(job); }
-    std::wstring OutputFile(int job) const {
-        return printed_ + L"job " + std::to_wstring(job) + L".prn";
-    }
-
-    std::wstring directory_;
-    std::wstring dispatched_;
-    std::wstring printed_;
-    zeltest::ScopedPorts ports_;
-    RawPrinter zel_;
-    RawPrinter file_;
-};
+    const bool ok =
+        results.Check(failed == 0 && arrived == jobs,
+                      std::string("spooler: ") + kKindNames[kind] + ": " + std::to_string(failed) +
+                          " jobs failed, " + std::to_string(arrived) + " of " +
+                          std::to_string(jobs) + " arrived whole");
+    return ok ? seconds : -1.0;
+}
 
 } // namespace
 
 void RunSpooler(const Options& options, Results& results) {
-    SpoolerBench bench;
-    if (!results.Check(bench.Ready(),
+    SpoolerRun run(BenchDirectory() + L"spooler\\");
+    run.AddPort(kPort);
+    if (!results.Check(run.AddPrinter(kZelPrinter, kPort) && run.AddPrinter(kFilePrinter, L"FILE:"),
                        "spooler: cannot add the printers: " + std::to_string(GetLastError()))) {
         return;
     }
@@ -141,7 +94,7 @@ void RunSpooler(const Options& options, Results& results) {
     // One batch of each first, untimed: it loads the driver, the monitor and
     // the dispatcher's files for the first time.
     for (int kind = 0; kind < kKinds; ++kind) {
-        bench.Batch(static_cast<Kind>(kind), 2, 4 * kKiB, results);
+        Batch(run, static_cast<Kind>(kind), 2, 4 * kKiB, results);
     }
     const int rounds = std::max(3, options.repetitions / 3);
     for (const Size& size : sizes) {
@@ -150,7 +103,7 @@ void RunSpooler(const Options& options, Results& results) {
             for (int i = 0; i < kKinds; ++i) {
                 const Kind kind = static_cast<Kind>((i + round) % kKinds);
                 const int jobs = std::max(2, size.jobs[kind] / options.spoolerScale);
-                const double seconds = bench.Batch(kind, jobs, size.bytes, results);
+                const double seconds = Batch(run, kind, jobs, size.bytes, results);
                 if (seconds < 0) {
                     return;
                 }
