@@ -15,11 +15,8 @@
 #include <vector>
 
 #include "common/Handles.h"
+#include "harness/SpoolerHarness.h"
 #include "harness/TestRegistry.h"
-
-namespace zeltest {
-class SpoolerHarness;
-}
 
 namespace zelbench {
 
@@ -118,15 +115,13 @@ struct Results {
              const std::string& unit, const std::string& notes = std::string());
     // A summary line, "<name>: <value>", judged against its goal.
     void Goal(const std::string& name, double value, double limit, bool atLeast);
-    // Records `what` as a failure unless `ok`; returns `ok`.
     bool Check(bool ok, const std::string& what);
 };
 
 // A directory of the benchmarks' own under the temporary directory (ends in a
 // backslash).
 std::wstring BenchDirectory();
-// Deletes the files in `directory` whose names match `pattern`; returns how
-// many there were.
+// Returns how many files there were.
 int DeleteFiles(const std::wstring& directory, const wchar_t* pattern);
 // The commit charge of this process, which hosts the monitor.
 std::uint64_t PrivateBytes();

@@ -2,6 +2,7 @@
 // capture data path against the two references that bound it, what ports and
 // jobs cost in memory, and EnumPorts at scale.
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -36,17 +37,13 @@ bool LogHasTwoLinesPerChunk(const std::string& log, std::uint64_t chunks) {
     std::uint64_t counts[3] = {}; // "...", "done", anything else
     for (const std::string& line : zeltools::SplitLines(log)) {
         if (line.find("::WritePort: #") != std::string::npos) {
-            const auto endsWith = [&](const std::string& tail) {
-                return line.size() >= tail.size() &&
-                       line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
-            };
-            ++counts[endsWith(": ...") ? 0 : endsWith(": done") ? 1 : 2];
+            const std::string tail = line.substr(line.rfind(": ") + 2);
+            ++counts[tail == "..." ? 0 : tail == "done" ? 1 : 2];
         }
     }
     return counts[0] == chunks && counts[1] == chunks && counts[2] == 0;
 }
 
-// Hands the job's chunks, in order, to `write`; false as soon as one fails.
 template <class Write> bool ForEachChunk(std::uint64_t bytes, std::uint32_t chunk, Write&& write) {
     for (std::uint64_t offset = 0; offset < bytes; offset += chunk) {
         const std::uint32_t size =
@@ -283,19 +280,14 @@ void RunEnumPorts(const zeltest::SpoolerHarness& host, const Options& options, R
         std::vector<BYTE> buffer(needed ? needed : 1);
         // One listing into a buffer that fits: every port with this monitor's name.
         const auto listAll = [&] {
-            if (!host.Monitor().pfnEnumPorts(host.MonitorHandle(), nullptr, 2, buffer.data(),
-                                             needed, &needed, &returned) ||
-                returned != count) {
-                return false;
-            }
             const auto* listed = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
-            for (DWORD i = 0; i < returned; ++i) {
-                if (!listed[i].pMonitorName ||
-                    lstrcmpW(listed[i].pMonitorName, Layout::kMonitorName) != 0) {
-                    return false;
-                }
-            }
-            return true;
+            return host.Monitor().pfnEnumPorts(host.MonitorHandle(), nullptr, 2, buffer.data(),
+                                               needed, &needed, &returned) &&
+                   returned == count &&
+                   std::all_of(listed, listed + count, [](const PORT_INFO_2W& port) {
+                       return port.pMonitorName &&
+                              lstrcmpW(port.pMonitorName, Layout::kMonitorName) == 0;
+                   });
         };
         // Enough calls per sample that one sample lasts about 50 ms.
         Stopwatch probe;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <stdexcept>
 
 #include "bench/Bench.h"
@@ -22,33 +23,23 @@ namespace {
 
 // The benchmark sections named in `only` (",a,b,"; empty: all of them).
 void RunSections(const Options& options, const std::string& only, Results& results) {
-    // Progress goes to stderr: the dispatcher that the spooler section starts
-    // writes its own lines to the same console while it runs.
-    auto wanted = [&](const char* section) {
-        const bool run =
-            only.empty() || only.find(std::string(",") + section + ",") != std::string::npos;
-        if (run) {
-            std::fprintf(stderr, "zel_bench: %s...\n", section);
-        }
-        return run;
-    };
     // What Windows' spooler gives the monitor: a registry table straight to
     // advapi32 that records nothing, and a spooler handle of its own.
     zeltest::SpoolerHarness host(zeltools::AdvapiMonitorRegistry(),
                                  reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5F00BE4C)));
+    // Progress goes to stderr: the dispatcher that the spooler section starts
+    // writes its own lines to the same console while it runs.
+    const auto section = [&](const char* name, const std::function<void()>& run) {
+        if (only.empty() || only.find(std::string(",") + name + ",") != std::string::npos) {
+            std::fprintf(stderr, "zel_bench: %s...\n", name);
+            run();
+        }
+    };
     // Memory first, while the process holds nothing but the loaded DLL.
-    if (wanted("memory")) {
-        RunMemory(host, results);
-    }
-    if (wanted("capture")) {
-        RunCapture(host, options, results);
-    }
-    if (wanted("enum")) {
-        RunEnumPorts(host, options, results);
-    }
-    if (wanted("spooler")) {
-        RunSpooler(options, results);
-    }
+    section("memory", [&] { RunMemory(host, results); });
+    section("capture", [&] { RunCapture(host, options, results); });
+    section("enum", [&] { RunEnumPorts(host, options, results); });
+    section("spooler", [&] { RunSpooler(options, results); });
 }
 
 // The compiler, its thread model and Wine's version: figures depend on them.
@@ -67,8 +58,7 @@ std::string BuildDescription() {
 int main(int argc, char** argv) {
     Options options;
     std::string only;
-    int soakJobs = 0; // a soak run instead of the benchmarks
-    unsigned long jobs = 0;
+    unsigned long soakJobs = 0; // a soak run instead of the benchmarks
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             // A smoke run: small jobs, few repetitions; the numbers mean little.
@@ -79,10 +69,8 @@ int main(int argc, char** argv) {
             only = std::string(",") + (argv[i] + 7) + ",";
         } else if (std::strcmp(argv[i], "--soak") == 0) {
             soakJobs = 5000;
-        } else if (std::strncmp(argv[i], "--soak=", 7) == 0 &&
-                   zeltools::ParseNumber(argv[i] + 7, 20, 1000000, jobs)) {
-            soakJobs = static_cast<int>(jobs);
-        } else {
+        } else if (std::strncmp(argv[i], "--soak=", 7) != 0 ||
+                   !zeltools::ParseNumber(argv[i] + 7, 20, 1000000, soakJobs)) {
             std::fprintf(stderr,
                          "usage: zel_bench [--quick] [--only=section,...] | --soak[=jobs]\n");
             return 2;
@@ -94,8 +82,8 @@ int main(int argc, char** argv) {
     try {
         if (soakJobs) {
             // Only the spooler loads the monitor here, as in a print server.
-            std::fprintf(stderr, "zel_bench: soak of %d jobs...\n", soakJobs);
-            RunSoak(soakJobs, results);
+            std::fprintf(stderr, "zel_bench: soak of %lu jobs...\n", soakJobs);
+            RunSoak(static_cast<int>(soakJobs), results);
         } else {
             RunSections(options, only, results);
         }

@@ -37,17 +37,11 @@ const char* const kFateNames[kFates] = {"solicited", "dispatched", "dispatcher f
 
 // One job in twenty goes to each dispatcher, one in ten is abandoned.
 Fate FateOf(int job) {
-    switch (job % 20) {
-    case 3:
-        return kDispatched;
-    case 13:
-        return kDispatchFails;
-    case 7:
-    case 17:
-        return kAbandoned;
-    default:
-        return kSolicited;
-    }
+    const int slot = job % 20;
+    return slot == 3        ? kDispatched
+           : slot == 13     ? kDispatchFails
+           : slot % 10 == 7 ? kAbandoned
+                            : kSolicited;
 }
 
 // The system's handle table as NtQuerySystemInformation gives it
@@ -95,12 +89,11 @@ DWORD HandleCount() {
 // The job written through a port handle, which Wine maps straight onto the
 // monitor's OpenPort, StartDocPort and WritePort, and then closed without
 // ending the document: ClosePort ends the job.
-bool Abandon(const std::wstring& port, const std::wstring& document, int job, std::uint64_t size) {
+bool Abandon(const std::wstring& port, std::wstring document, int job, std::uint64_t size) {
     zeltools::ScopedPrinter handle;
     std::wstring name = port + L", Port";
-    std::wstring doc = document;
     std::wstring datatype = L"RAW";
-    DOC_INFO_1W info{&doc[0], nullptr, &datatype[0]};
+    DOC_INFO_1W info{&document[0], nullptr, &datatype[0]};
     if (!OpenPrinterW(&name[0], handle.Out(), nullptr) ||
         !StartDocPrinterW(handle.Get(), 1, reinterpret_cast<LPBYTE>(&info))) {
         return false;
@@ -112,26 +105,18 @@ bool Abandon(const std::wstring& port, const std::wstring& document, int job, st
            written == half;
 }
 
-class Soak {
-public:
+// The ports, their dispatchers and printers, and how many jobs of each fate
+// went as they should.
+struct Soak {
     Soak() {
         for (int port = 0; port < kPorts; ++port) {
-            run_.AddPort(
+            run.AddPort(
                 kPortNames[port],
                 port == kFailingPort
-                    ? zeltest::DispatcherCommand(run_.Directory() + L"failing.txt", kDispatcherExit)
+                    ? zeltest::DispatcherCommand(run.Directory() + L"failing.txt", kDispatcherExit)
                     : std::wstring());
+            ready = run.AddPrinter(kPrinterNames[port], kPortNames[port]) && ready;
         }
-        for (int port = 0; port < kPorts; ++port) {
-            ready_ = run_.AddPrinter(kPrinterNames[port], kPortNames[port]) && ready_;
-        }
-    }
-
-    bool Ready() const { return ready_; }
-
-    // Jobs [from, to) from kThreads threads.
-    void Run(int from, int to) {
-        ForJobs(kThreads, from, to, [&](int job) { done_[FateOf(job)] += Job(job); });
     }
 
     // Each dispatcher failure left one error line in its port's log, and no
@@ -143,11 +128,11 @@ public:
         }
         std::string line = "soak jobs as planned:";
         for (int fate = 0; fate < kFates; ++fate) {
-            results.Check(done_[fate] == planned[fate], std::string("soak: ") + kFateNames[fate] +
-                                                            ": " + std::to_string(done_[fate]) +
-                                                            " of " + std::to_string(planned[fate]) +
-                                                            " jobs went as they should");
-            line += std::string(" ") + kFateNames[fate] + " " + std::to_string(done_[fate]) + "/" +
+            results.Check(done[fate] == planned[fate], std::string("soak: ") + kFateNames[fate] +
+                                                           ": " + std::to_string(done[fate]) +
+                                                           " of " + std::to_string(planned[fate]) +
+                                                           " jobs went as they should");
+            line += std::string(" ") + kFateNames[fate] + " " + std::to_string(done[fate]) + "/" +
                     std::to_string(planned[fate]) + (fate + 1 < kFates ? "," : "");
         }
         results.summary.push_back(line);
@@ -158,14 +143,13 @@ public:
                                                   " logged " + std::to_string(errors) +
                                                   " errors, not " + std::to_string(expected));
         }
-        const int leftovers = DeleteFiles(run_.Directory(), L"ps*.tmp");
+        const int leftovers = DeleteFiles(run.Directory(), L"ps*.tmp");
         results.Check(leftovers == planned[kAbandoned], "soak: " + std::to_string(leftovers) +
                                                             " PS files left, not one for each of " +
                                                             std::to_string(planned[kAbandoned]) +
                                                             " abandoned jobs");
     }
 
-private:
     static int ErrorLines(const std::string& log) {
         const std::vector<std::string> lines = zeltools::SplitLines(log);
         return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const auto& line) {
@@ -173,7 +157,6 @@ private:
         }));
     }
 
-    // Whether job `job` went as its fate says.
     bool Job(int job) {
         const Fate fate = FateOf(job);
         const std::uint64_t size = kSizes[job % (sizeof kSizes / sizeof kSizes[0])];
@@ -183,7 +166,7 @@ private:
         std::unique_ptr<SolicitedKey> key;
         std::wstring document = L"zel soak " + std::to_wstring(job);
         if (fate == kSolicited || fate == kAbandoned) {
-            key = std::make_unique<SolicitedKey>(JobId(job), run_.Directory());
+            key = std::make_unique<SolicitedKey>(JobId(job), run.Directory());
             document = L"Zel soak #%" + JobId(job) + L"#%";
         }
         if (fate == kAbandoned) {
@@ -192,19 +175,19 @@ private:
         }
         const bool printed = PrintJob(kPrinterNames[port], document, job, size);
         return fate == kDispatchFails ? !printed
-                                      : run_.Arrived(key.get(), document, job, size) && printed;
+                                      : run.Arrived(key.get(), document, job, size) && printed;
     }
 
-    SpoolerRun run_{BenchDirectory() + L"soak\\"};
-    bool ready_ = true;
-    std::atomic<int> done_[kFates] = {};
+    SpoolerRun run{BenchDirectory() + L"soak\\"};
+    bool ready = true;
+    std::atomic<int> done[kFates] = {};
 };
 
 } // namespace
 
 void RunSoak(int jobs, Results& results) {
     Soak soak;
-    if (!results.Check(soak.Ready(), "soak: cannot add the printers")) {
+    if (!results.Check(soak.ready, "soak: cannot add the printers")) {
         return;
     }
     // The first tenth loads what the process keeps loaded (the driver, the
@@ -216,7 +199,8 @@ void RunSoak(int jobs, Results& results) {
     std::uint64_t bytes[3] = {};
     Stopwatch clock;
     for (int phase = 0, from = 0; phase < 3; from = marks[phase++]) {
-        soak.Run(from, marks[phase]);
+        ForJobs(kThreads, from, marks[phase],
+                [&](int job) { soak.done[FateOf(job)] += soak.Job(job); });
         handles[phase] = HandleCount();
         bytes[phase] = PrivateBytes();
         results.Row("soak " + std::string(names[phase]),

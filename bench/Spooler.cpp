@@ -1,6 +1,5 @@
 // RAW jobs end to end through Wine's spooler, printed from threads of one
-// process (Wine mixes up jobs that several processes print at once): to a
-// printer on one of the monitor's ports, solicited (the job key takes the PS
+// process: to a printer on one of the monitor's ports, solicited (the job key takes the PS
 // file, nothing is started) and unsolicited (the monitor starts zel-dispatch,
 // which files the job, and waits for it), against a printer on Wine's FILE:
 // port with an output file per job: the print-to-file a user would pick
@@ -28,11 +27,12 @@ const char* const kKindNames[kKinds] = {"solicited", "unsolicited", "file port"}
 const wchar_t* const kZelPrinter = L"Zel Bench Spooler";
 const wchar_t* const kFilePrinter = L"Zel Bench File";
 
-std::wstring Document(int job) {
-    return L"zel bench " + std::to_wstring(job);
+// A solicited job's document names its job key.
+std::wstring Document(Kind kind, int job) {
+    return kind == kSolicited ? L"Zel bench #%" + JobId(job) + L"#%"
+                              : L"zel bench " + std::to_wstring(job);
 }
 
-// Wine's FILE: port writes each job to the output file it is printed with.
 std::wstring OutputFile(const SpoolerRun& run, int job) {
     return run.Directory() + L"job " + std::to_wstring(job) + L".prn";
 }
@@ -48,12 +48,8 @@ double Batch(const SpoolerRun& run, Kind kind, int jobs, std::uint64_t bytes, Re
     std::atomic<int> failed{0};
     Stopwatch clock;
     ForJobs(kThreads, 0, jobs, [&](int job) {
-        failed += !(kind == kFile
-                        ? PrintJob(kFilePrinter, Document(job), job, bytes, OutputFile(run, job))
-                        : PrintJob(kZelPrinter,
-                                   kind == kSolicited ? L"Zel bench #%" + JobId(job) + L"#%"
-                                                      : Document(job),
-                                   job, bytes));
+        failed += !PrintJob(kind == kFile ? kFilePrinter : kZelPrinter, Document(kind, job), job,
+                            bytes, kind == kFile ? OutputFile(run, job) : std::wstring());
     });
     const double seconds = clock.Seconds();
     int arrived = 0;
@@ -62,8 +58,8 @@ double Batch(const SpoolerRun& run, Kind kind, int jobs, std::uint64_t bytes, Re
             arrived += FileHoldsStream(OutputFile(run, job), StreamStart(job), bytes);
             DeleteFileW(OutputFile(run, job).c_str());
         } else {
-            arrived += run.Arrived(kind == kSolicited ? keys[job].get() : nullptr, Document(job),
-                                   job, bytes);
+            arrived += run.Arrived(kind == kSolicited ? keys[job].get() : nullptr,
+                                   Document(kind, job), job, bytes);
         }
     }
     const bool ok =
