@@ -121,7 +121,7 @@ struct Results {
 // A directory of the benchmarks' own under the temporary directory (ends in a
 // backslash).
 std::wstring BenchDirectory();
-// Returns how many files there were.
+// Deletes the files in `directory` that match `pattern`; returns their number.
 int DeleteFiles(const std::wstring& directory, const wchar_t* pattern);
 // The commit charge of this process, which hosts the monitor.
 std::uint64_t PrivateBytes();

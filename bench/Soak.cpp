@@ -157,6 +157,7 @@ struct Soak {
         }));
     }
 
+    // Whether job `job` went as its fate says.
     bool Job(int job) {
         const Fate fate = FateOf(job);
         const std::uint64_t size = kSizes[job % (sizeof kSizes / sizeof kSizes[0])];
