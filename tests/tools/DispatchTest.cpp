@@ -219,6 +219,12 @@ TEST_F(DispatchProgram, MovesThePsFileAndWritesItsRecord) {
         {L"", L"Document", false},
         {L"", L"Document (2)", false},
     };
+    // Another dispatcher appending to the log at the same time.
+    CreateDirectoryW(dir.File(L"out dir").c_str(), nullptr);
+    zeltools::ScopedHandle otherAppender(CreateFileW(
+        dir.File(L"out dir\\zel-dispatch.log").c_str(), FILE_APPEND_DATA,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(otherAppender.Valid());
     int n = 0;
     for (const auto& [document, stem, hex] : cases) {
         SCOPED_TRACE(ToUtf8(stem));

@@ -35,9 +35,12 @@ std::string ReadFileBytes(const std::wstring& path) {
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes, DWORD disposition) {
-    ScopedHandle file(
-        CreateFileW(path.c_str(), disposition == OPEN_ALWAYS ? FILE_APPEND_DATA : GENERIC_WRITE,
-                    FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Appenders share the file with each other: two dispatchers of jobs that
+    // end at once both get their line in, each landing whole at the end.
+    const bool append = disposition == OPEN_ALWAYS;
+    ScopedHandle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                                  append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ,
+                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!file.Valid() ||
         !WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
