@@ -96,6 +96,21 @@ TEST(MonitorHosting, ManyJobsInitialiseTheMonitorOnce) {
         EXPECT_EQ(ReadFileBytes(path), data);
         DeleteFileW(path.c_str());
     }
+    // The monitor stays loaded, but a port written into the registry (or
+    // deleted there) meanwhile is routed (or no longer) from the next load on.
+    const auto routed = [](const std::wstring& name) {
+        return KeyExists(HKEY_LOCAL_MACHINE,
+                         std::wstring(L"System\\CurrentControlSet\\Control\\Print\\Monitors\\") +
+                             Layout::kMonitorName + L"\\Ports\\" + name);
+    };
+    const std::wstring later = L"ZEL_TEST_HOSTING_LATER:";
+    ports.Add(later);
+    ASSERT_TRUE(zeltools::ListSpoolerPorts(listed)) << GetLastError();
+    EXPECT_TRUE(routed(later));
+    DeleteTree(HKEY_LOCAL_MACHINE, PortKeyPath(later));
+    ASSERT_TRUE(zeltools::ListSpoolerPorts(listed)) << GetLastError();
+    EXPECT_FALSE(routed(later));
+    EXPECT_TRUE(routed(port));
     EXPECT_EQ(initialisations, 1);
     EXPECT_EQ(shutdowns, 0) << "shut down before the process ends";
     DeletePortLog(port);

@@ -138,8 +138,7 @@ void RemoveRoute(const std::wstring& port) {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kRoutingKeyPath + L'\\' + port).c_str());
 }
 
-// Ports may also appear or vanish in the registry without the transceive
-// channel (an installer, a test): bring Wine's routing in line on every load.
+// Brings Wine's routing in line with the monitor's port keys.
 void SyncRoutes() {
     std::vector<std::wstring> ports =
         zeltools::SubKeyNames(HKEY_LOCAL_MACHINE, Layout::kPortsKeyPath);
@@ -156,6 +155,55 @@ void SyncRoutes() {
             RemoveRoute(route);
         }
     }
+}
+
+// A key's subkey count and last write time: adding or deleting a subkey
+// changes both.
+struct KeyStamp {
+    DWORD subKeys = 0;
+    FILETIME written = {};
+    bool operator==(const KeyStamp& other) const {
+        return subKeys == other.subKeys && CompareFileTime(&written, &other.written) == 0;
+    }
+};
+
+// Ports may also appear or vanish in the registry without the transceive
+// channel (an installer, a test), so the routes are checked on every load,
+// which Wine makes for every job. Listing both keys each time took about half
+// of what is left of that load: the keys stay open for the process instead,
+// and the routes are listed again only when either key's subkeys changed.
+void SyncRoutesWhenChanged() {
+    static SRWLOCK lock = SRWLOCK_INIT;
+    static zeltools::ScopedKey keys[2];
+    static KeyStamp synced[2];
+    static bool valid = false;
+    const wchar_t* const paths[2] = {Layout::kPortsKeyPath, kRoutingKeyPath.c_str()};
+    AcquireSRWLockExclusive(&lock);
+    KeyStamp now[2];
+    bool known = true;
+    for (int i = 0; i < 2; ++i) {
+        if (!keys[i].Valid()) {
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, paths[i], 0, KEY_READ, keys[i].Out());
+        }
+        if (!keys[i].Valid() ||
+            RegQueryInfoKeyW(keys[i].Get(), nullptr, nullptr, nullptr, &now[i].subKeys, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr,
+                             &now[i].written) != ERROR_SUCCESS) {
+            // A key deleted under its handle (an uninstall) or not there yet:
+            // list this time, and open it afresh next time.
+            keys[i].Reset();
+            known = false;
+        }
+    }
+    if (!known || !valid || !(now[0] == synced[0]) || !(now[1] == synced[1])) {
+        SyncRoutes();
+        // The stamps were read before the listing: whatever changed after
+        // them shows as a change next time.
+        synced[0] = now[0];
+        synced[1] = now[1];
+        valid = known;
+    }
+    ReleaseSRWLockExclusive(&lock);
 }
 
 // ---- wrapped slots ------------------------------------------------------------------
@@ -241,7 +289,7 @@ LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT, PHANDLE phMonitor) {
         return nullptr;
     }
     *phMonitor = monitorHandle;
-    SyncRoutes();
+    SyncRoutesWhenChanged();
     return &forwardTable;
 }
 
