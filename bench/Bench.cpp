@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "common/Spooler.h"
+#include "common/Text.h"
 #include "common/Wine.h"
 #include "harness/PortSupport.h"
 #include "harness/SpoolerHarness.h"
@@ -176,21 +177,21 @@ bool SpoolerRun::Arrived(const SolicitedKey* key, const std::wstring& document, 
     return whole;
 }
 
-void ForJobs(int threads, int from, int to, const std::function<void(int job)>& job) {
+void ForJobs(int threads, int from, int to, const std::function<void(int job, int thread)>& job) {
     std::atomic<int> next{from};
     std::vector<std::unique_ptr<zeltest::TestThread>> running;
     for (int thread = 0; thread < threads; ++thread) {
-        running.push_back(std::make_unique<zeltest::TestThread>([&] {
+        running.push_back(std::make_unique<zeltest::TestThread>([&, thread] {
             for (int n; (n = next++) < to;) {
-                job(n);
+                job(n, thread);
             }
         }));
     }
     running.clear(); // joins them
 }
 
-bool PrintJob(const std::wstring& printer, const std::wstring& document, int job,
-              std::uint64_t bytes, const std::wstring& outputFile) {
+std::string PrintJob(const std::wstring& printer, const std::wstring& document, int job,
+                     std::uint64_t bytes, const std::wstring& outputFile) {
     std::uint64_t offset = 0;
     const auto piece = [&](const char*& data, DWORD& size) {
         size = static_cast<DWORD>(std::min<std::uint64_t>(kPiece, bytes - offset));
@@ -198,7 +199,10 @@ bool PrintJob(const std::wstring& printer, const std::wstring& document, int job
         offset += size;
         return true;
     };
-    return zeltools::PrintRaw(printer, document, piece, outputFile).failure.empty();
+    const zeltools::RawJobResult result = zeltools::PrintRaw(printer, document, piece, outputFile);
+    return result.failure.empty()
+               ? std::string()
+               : zeltools::ToUtf8(result.failure) + " (error " + std::to_string(result.error) + ")";
 }
 
 void Results::Row(const std::string& item, const std::string& label, const std::string& value,

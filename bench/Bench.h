@@ -51,11 +51,11 @@ std::uint64_t StreamStart(int job);
 std::wstring JobId(int job);
 
 // Job n as one RAW job of `bytes` to `printer` (into `outputFile` when given),
-// written in pieces of kPiece as an application writes a large job; true when
-// the spooler accepted it.
+// written in pieces of kPiece as an application writes a large job; what failed
+// and why, empty when the spooler accepted it.
 constexpr std::uint32_t kPiece = 64 * kKiB;
-bool PrintJob(const std::wstring& printer, const std::wstring& document, int job,
-              std::uint64_t bytes, const std::wstring& outputFile = std::wstring());
+std::string PrintJob(const std::wstring& printer, const std::wstring& document, int job,
+                     std::uint64_t bytes, const std::wstring& outputFile = std::wstring());
 
 // The job key of a solicited job, which asks for its PS file in `directory`.
 struct SolicitedKey : zeltest::ScopedJobKey {
@@ -95,14 +95,16 @@ private:
     std::vector<std::unique_ptr<zeltools::ScopedPrinter>> printers_;
 };
 
-// Jobs [from, to) handed out in order to `threads` threads of this process:
-// Wine mixes up jobs that several processes print at once.
-void ForJobs(int threads, int from, int to, const std::function<void(int job)>& job);
+// Jobs [from, to) handed out in order to `threads` threads of this process
+// (Wine mixes up jobs that several processes print at once); each call learns
+// which thread, 0 to threads - 1, runs it.
+void ForJobs(int threads, int from, int to, const std::function<void(int job, int thread)>& job);
 
 struct Options {
     int repetitions = 9;
     std::uint64_t captureBytes = std::uint64_t{256} << 20; // the capture section's job
-    int spoolerScale = 1; // divides the job counts of the spooler section
+    int spoolerScale = 1;   // divides the job counts of the spooler section
+    int spoolerThreads = 2; // that print in the spooler section, each to its own printers
 };
 
 struct Results {

@@ -2,7 +2,7 @@
 // goals. Speed is reported, not judged: the exit code is non-zero only when a
 // benchmark found that the work it timed was not done.
 //
-//   zel_bench [--quick] [--only=memory,capture,enum,spooler]
+//   zel_bench [--quick] [--only=memory,capture,enum,spooler] [--threads=N]
 //   zel_bench --soak[=jobs]      (5000 jobs by default; at least 20)
 
 #include <algorithm>
@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     Options options;
     std::string only;
     unsigned long soakJobs = 0; // a soak run instead of the benchmarks
+    unsigned long threads = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             // A smoke run: small jobs, few repetitions; the numbers mean little.
@@ -67,12 +68,15 @@ int main(int argc, char** argv) {
             options.spoolerScale = 8;
         } else if (std::strncmp(argv[i], "--only=", 7) == 0) {
             only = std::string(",") + (argv[i] + 7) + ",";
+        } else if (std::strncmp(argv[i], "--threads=", 10) == 0 &&
+                   zeltools::ParseNumber(argv[i] + 10, 1, 16, threads)) {
+            options.spoolerThreads = static_cast<int>(threads);
         } else if (std::strcmp(argv[i], "--soak") == 0) {
             soakJobs = 5000;
         } else if (std::strncmp(argv[i], "--soak=", 7) != 0 ||
                    !zeltools::ParseNumber(argv[i] + 7, 20, 1000000, soakJobs)) {
-            std::fprintf(stderr,
-                         "usage: zel_bench [--quick] [--only=section,...] | --soak[=jobs]\n");
+            std::fprintf(stderr, "usage: zel_bench [--quick] [--only=section,...] [--threads=N] | "
+                                 "--soak[=jobs]\n");
             return 2;
         }
     }

@@ -174,7 +174,7 @@ struct Soak {
             std::wstring path;
             return Abandon(kPortNames[port], document, job, size) && !key->PSFile(path);
         }
-        const bool printed = PrintJob(kPrinterNames[port], document, job, size);
+        const bool printed = PrintJob(kPrinterNames[port], document, job, size).empty();
         return fate == kDispatchFails ? !printed
                                       : run.Arrived(key.get(), document, job, size) && printed;
     }
@@ -201,7 +201,7 @@ void RunSoak(int jobs, Results& results) {
     Stopwatch clock;
     for (int phase = 0, from = 0; phase < 3; from = marks[phase++]) {
         ForJobs(kThreads, from, marks[phase],
-                [&](int job) { soak.done[FateOf(job)] += soak.Job(job); });
+                [&](int job, int) { soak.done[FateOf(job)] += soak.Job(job); });
         handles[phase] = HandleCount();
         bytes[phase] = PrivateBytes();
         results.Row("soak " + std::string(names[phase]),
