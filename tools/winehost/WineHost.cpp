@@ -25,12 +25,14 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/AdvapiRegistry.h"
 #include "common/Handles.h"
 #include "common/Registry.h"
+#include "monitor/Resources.h"
 #include "registry/RegistryLayout.h"
 
 namespace {
@@ -173,12 +175,12 @@ struct KeyStamp {
 // of what is left of that load: the keys stay open for the process instead,
 // and the routes are listed again only when either key's subkeys changed.
 void SyncRoutesWhenChanged() {
-    static SRWLOCK lock = SRWLOCK_INIT;
+    static Brambleworth::Zel::PortMon::CriticalSection lock;
     static zeltools::ScopedKey keys[2];
     static KeyStamp synced[2];
     static bool valid = false;
     const wchar_t* const paths[2] = {Layout::kPortsKeyPath, kRoutingKeyPath.c_str()};
-    AcquireSRWLockExclusive(&lock);
+    std::lock_guard<Brambleworth::Zel::PortMon::CriticalSection> hold(lock);
     KeyStamp now[2];
     bool known = true;
     for (int i = 0; i < 2; ++i) {
@@ -203,7 +205,6 @@ void SyncRoutesWhenChanged() {
         synced[1] = now[1];
         valid = known;
     }
-    ReleaseSRWLockExclusive(&lock);
 }
 
 // ---- wrapped slots ------------------------------------------------------------------
